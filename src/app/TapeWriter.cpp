@@ -1,0 +1,270 @@
+#include "app/TapeWriter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ostream>
+#include <string_view>
+
+namespace {
+
+// The one working buffer: the whole input is read into it (behind the flag
+// byte of a framed block) before the output is created.
+std::array<std::uint8_t, largestBlock> workingBuffer;
+
+constexpr std::uint8_t headerFlag = 0x00;
+constexpr std::uint8_t dataFlag = 0xFF;
+constexpr std::uint8_t padding = 0x20;
+constexpr std::size_t headerBlockLength = 19;
+
+enum class Failure { None, CannotOpen, TooLong, CannotRead, SameFile, CannotCreate, CannotWrite };
+
+std::string_view messageFor(Failure failure) {
+  switch (failure) {
+    case Failure::CannotOpen: return "  error: cannot open the input file.\n";
+    case Failure::TooLong: return "  error: the input file is too long.\n";
+    case Failure::CannotRead: return "  error: cannot read the input file.\n";
+    case Failure::SameFile: return "  error: the input and output are the same file.\n";
+    case Failure::CannotCreate: return "  error: cannot create the output file.\n";
+    case Failure::CannotWrite: return "  error: cannot write the output file.\n";
+    case Failure::None: break;
+  }
+  return {};
+}
+
+int report(Failure failure, std::ostream& console) {
+  if (failure == Failure::None) {
+    return 0;
+  }
+  const std::string_view message = messageFor(failure);
+  console.write(message.data(), static_cast<std::streamsize>(message.size()));
+  console.flush();
+  return 1;
+}
+
+void storeLittleEndian(std::uint8_t* target, std::uint16_t value) {
+  target[0] = static_cast<std::uint8_t>(value & 0xFFU);
+  target[1] = static_cast<std::uint8_t>(value >> 8U);
+}
+
+bool isSameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.device == b.device && a.inode == b.inode;
+}
+
+bool isSeekable(FileKind kind) { return kind == FileKind::Regular || kind == FileKind::BlockDevice; }
+
+// Reads exactly count bytes; a file that ends early or fails cannot be read.
+bool readExactly(FileSystem& files, int descriptor, std::uint8_t* target, std::size_t count) {
+  while (count > 0) {
+    const std::int64_t got = files.read(descriptor, target, count);
+    if (got <= 0) {
+      return false;
+    }
+    target += got;
+    count -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// Reads a stream to its end, at most limit bytes plus one to detect excess.
+Failure readStream(FileSystem& files, int descriptor, std::uint8_t* target, std::size_t limit,
+                   std::size_t& size) {
+  size = 0;
+  for (;;) {
+    if (size == limit) {
+      std::uint8_t excess = 0;
+      const std::int64_t got = files.read(descriptor, &excess, 1);
+      if (got < 0) return Failure::CannotRead;
+      return got == 0 ? Failure::None : Failure::TooLong;
+    }
+    const std::int64_t got = files.read(descriptor, target + size, limit - size);
+    if (got < 0) return Failure::CannotRead;
+    if (got == 0) return Failure::None;
+    size += static_cast<std::size_t>(got);
+  }
+}
+
+Failure readOpenInput(FileSystem& files, int descriptor, const FileIdentity& input,
+                      std::size_t offset, std::size_t limit, std::size_t& size) {
+  std::uint64_t measured = 0;
+  if (!isSeekable(input.kind) || !files.measure(descriptor, measured)) {
+    return readStream(files, descriptor, workingBuffer.data() + offset, limit, size);
+  }
+  if (measured > limit) {
+    return Failure::TooLong;
+  }
+  size = static_cast<std::size_t>(measured);
+  return readExactly(files, descriptor, workingBuffer.data() + offset, size) ? Failure::None
+                                                                             : Failure::CannotRead;
+}
+
+// Reads the whole input into the working buffer at offset.
+Failure loadInput(FileSystem& files, const char* inputPath, const char* outputPath,
+                  std::size_t offset, std::size_t limit, std::size_t& size) {
+  const int descriptor = files.openInput(inputPath);
+  if (descriptor < 0) {
+    return Failure::CannotOpen;
+  }
+  FileIdentity input;
+  FileIdentity output;
+  Failure failure = Failure::None;
+  if (!files.identify(descriptor, input) || input.kind == FileKind::Directory) {
+    failure = Failure::CannotOpen;
+  } else if (files.identifyPath(outputPath, output) && isSameFile(input, output)) {
+    failure = Failure::SameFile;
+  } else {
+    failure = readOpenInput(files, descriptor, input, offset, limit, size);
+  }
+  files.close(descriptor);
+  return failure;
+}
+
+bool writeAll(FileSystem& files, int descriptor, std::span<const std::uint8_t> bytes) {
+  const std::uint8_t* data = bytes.data();
+  std::size_t count = bytes.size();
+  while (count > 0) {
+    const std::int64_t written = files.write(descriptor, data, count);
+    if (written <= 0) {
+      return false;
+    }
+    data += written;
+    count -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+// Writes the pieces in order; on any failure a regular output file is removed
+// again, so no half-written tape is left behind.
+Failure writeTape(FileSystem& files, const char* outputPath,
+                  std::initializer_list<std::span<const std::uint8_t>> pieces) {
+  const int descriptor = files.createOutput(outputPath);
+  if (descriptor < 0) {
+    return Failure::CannotCreate;
+  }
+  FileIdentity output;
+  const bool isRegular = files.identify(descriptor, output) && output.kind == FileKind::Regular;
+  bool written = true;
+  for (const auto piece : pieces) {
+    written = written && writeAll(files, descriptor, piece);
+  }
+  const bool closed = files.close(descriptor);
+  if (written && closed) {
+    return Failure::None;
+  }
+  if (isRegular) {
+    files.remove(outputPath);
+  }
+  return Failure::CannotWrite;
+}
+
+// Frames the input that sits behind the flag byte: flag, data, checksum.
+std::span<const std::uint8_t> frameDataBlock(std::size_t size) {
+  workingBuffer[0] = dataFlag;
+  workingBuffer[size + 1] = xorChecksum({workingBuffer.data(), size + 1});
+  return {workingBuffer.data(), size + 2};
+}
+
+std::array<std::uint8_t, 2> lengthField(std::size_t length) {
+  std::array<std::uint8_t, 2> field{};
+  storeLittleEndian(field.data(), static_cast<std::uint16_t>(length));
+  return field;
+}
+
+// A header block with its length field, ready to write.
+std::array<std::uint8_t, 2 + headerBlockLength> encodeHeaderBlock(const TapeHeader& header) {
+  std::array<std::uint8_t, 2 + headerBlockLength> bytes{};
+  storeLittleEndian(bytes.data(), headerBlockLength);
+  std::uint8_t* block = bytes.data() + 2;
+  block[0] = headerFlag;
+  block[1] = header.type;
+  std::copy(header.name.begin(), header.name.end(), block + 2);
+  storeLittleEndian(block + 12, header.dataLength);
+  storeLittleEndian(block + 14, header.parameter1);
+  storeLittleEndian(block + 16, header.parameter2);
+  block[18] = xorChecksum({block, headerBlockLength - 1});
+  return bytes;
+}
+
+std::array<std::uint8_t, 10> paddedName(const char* tapeName) {
+  std::array<std::uint8_t, 10> name{};
+  name.fill(padding);
+  for (std::size_t i = 0; i < name.size() && tapeName[i] != '\0'; ++i) {
+    name[i] = static_cast<std::uint8_t>(tapeName[i]);
+  }
+  return name;
+}
+
+Failure convertWithHeader(const char* inputPath, const char* outputPath, TapeHeader header,
+                          FileSystem& files) {
+  std::size_t size = 0;
+  const Failure failure = loadInput(files, inputPath, outputPath, 1, largestFramedInput, size);
+  if (failure != Failure::None) {
+    return failure;
+  }
+  header.dataLength = static_cast<std::uint16_t>(size);
+  if (header.type == basicProgramType) {
+    header.parameter2 = header.dataLength;
+  }
+  const auto headerBlock = encodeHeaderBlock(header);
+  const auto block = frameDataBlock(size);
+  const auto length = lengthField(block.size());
+  return writeTape(files, outputPath, {headerBlock, length, block});
+}
+
+}  // namespace
+
+std::uint8_t xorChecksum(std::span<const std::uint8_t> bytes) {
+  // Eight bytes at a time: XOR is bytewise, so folding the word at the end
+  // gives the same result as a byte loop, several times faster.
+  std::uint64_t wide = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes.data() + i, sizeof word);
+    wide ^= word;
+  }
+  wide ^= wide >> 32U;
+  wide ^= wide >> 16U;
+  wide ^= wide >> 8U;
+  auto checksum = static_cast<std::uint8_t>(wide & 0xFFU);
+  for (; i < bytes.size(); ++i) {
+    checksum = static_cast<std::uint8_t>(checksum ^ bytes[i]);
+  }
+  return checksum;
+}
+
+int convertHeaderless(const char* inputPath, const char* outputPath, bool raw,
+                      const ConversionChannels& channels) {
+  const std::size_t offset = raw ? 0 : 1;
+  const std::size_t limit = raw ? largestRawInput : largestFramedInput;
+  std::size_t size = 0;
+  Failure failure = loadInput(channels.files, inputPath, outputPath, offset, limit, size);
+  if (failure == Failure::None) {
+    const auto block = raw ? std::span<const std::uint8_t>(workingBuffer.data(), size)
+                           : frameDataBlock(size);
+    const auto length = lengthField(block.size());
+    failure = writeTape(channels.files, outputPath, {length, block});
+  }
+  return report(failure, channels.console);
+}
+
+int convertBasic(const char* inputPath, const char* outputPath, const char* tapeName,
+                 std::optional<StartValue> startLine, const ConversionChannels& channels) {
+  TapeHeader header;
+  header.type = basicProgramType;
+  header.name = paddedName(tapeName);
+  const bool autoStarts = startLine.has_value() && !startLine->negative;
+  header.parameter1 = autoStarts ? startLine->low16 : noAutoStart;
+  return report(convertWithHeader(inputPath, outputPath, header, channels.files),
+                channels.console);
+}
+
+int convertCode(const char* inputPath, const char* outputPath, const char* tapeName,
+                StartValue startAddress, const ConversionChannels& channels) {
+  TapeHeader header;
+  header.type = codeFileType;
+  header.name = paddedName(tapeName);
+  header.parameter1 = startAddress.low16;
+  header.parameter2 = noAutoStart;
+  return report(convertWithHeader(inputPath, outputPath, header, channels.files),
+                channels.console);
+}
