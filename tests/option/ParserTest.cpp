@@ -65,7 +65,7 @@ struct ParseRun {
   }
   std::vector<std::uint32_t> storedIndices() const {
     std::vector<std::uint32_t> result;
-    for (std::int32_t i = 0; i < parser->occurrenceCount; ++i) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(parser->occurrenceCount); ++i) {
       result.push_back(buffer[i].spec->optionIndex);
     }
     return result;
@@ -135,9 +135,9 @@ TEST(Parser, LongNamesMatchWholeAndCaseSensitively) {
   ParseRun run(programLikeTable, {"--he", "--helpx", "--HELP", "---x", "--=x", "--help=yes"});
   EXPECT_EQ(run.storedIndices(), (Indices{OTHER, OTHER, OTHER, OTHER, OTHER, HELP}));
   const std::int32_t expectedLengths[] = {4, 7, 6, 4, 2, 6};
-  for (int i = 0; i < 6; ++i) {
+  for (std::size_t i = 0; i < 6; ++i) {
     EXPECT_EQ(run.buffer[i].nameLength, expectedLengths[i]) << i;
-    EXPECT_EQ(run.buffer[i].nameText, run.vector[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(run.buffer[i].nameText, run.vector[i]);
   }
   EXPECT_EQ(run.byIndex[HELP].argText, nullptr);
 }
@@ -146,7 +146,7 @@ TEST(Parser, SingleDashNeverMatchesLongNames) {
   ParseRun run(programLikeTable, {"-help"});
   EXPECT_EQ(run.storedIndices(), (Indices{HELP, OTHER, OTHER, OTHER}));
   EXPECT_EQ(run.listLength(OTHER), 3u);
-  for (int i = 0; i < 4; ++i) {
+  for (std::size_t i = 0; i < 4; ++i) {
     EXPECT_EQ(run.buffer[i].nameLength, 1);
   }
 }
