@@ -307,14 +307,23 @@ TEST_F(CommandLine, AFifoIsReadToItsEnd) {
   EXPECT_EQ(tape(), (Bytes{0x03, 0x00, 0x01, 0x02, 0x03}));
 }
 
-TEST_F(CommandLine, AnUnreadableInputCannotBeOpened) {
-  if (::geteuid() == 0) {
-    GTEST_SKIP() << "permissions do not bind the superuser";
-  }
+TEST_F(CommandLine, PermissionsAreRespected) {
+  using std::filesystem::perms;
+  std::filesystem::permissions(dir.path(), perms::all);
   input({1});
-  std::filesystem::permissions(dir / "in.bin", std::filesystem::perms::none);
-  expectBannerThen(run({"in.bin", "out.tap"}), 1, "\n" + errorOpen);
+  std::filesystem::permissions(dir / "in.bin", perms::none);
+  std::filesystem::create_directory(dir / "readonly");
+  std::filesystem::permissions(dir / "readonly", perms::owner_read | perms::owner_exec |
+                                                     perms::others_read | perms::others_exec);
+  input({2}, "readable.bin");
+  std::filesystem::permissions(dir / "readable.bin", perms::all);
+  ProgramRunOptions unprivileged;
+  unprivileged.asUnprivilegedUser = true;
+
+  expectBannerThen(run({"in.bin", "out.tap"}, unprivileged), 1, "\n" + errorOpen);
   EXPECT_FALSE(exists("out.tap"));
+  expectBannerThen(run({"readable.bin", "readonly/out.tap"}, unprivileged), 1, "\n" + errorCreate);
+  EXPECT_FALSE(exists("readonly/out.tap"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "support/ProgramRun.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +25,11 @@ std::string slurp(std::FILE* file) {
 
 [[noreturn]] void runChild(const std::string& program, const std::vector<std::string>& arguments,
                            const ProgramRunOptions& options, int inputFd, int outFd, int errFd) {
+  constexpr uid_t nobody = 65534;
+  if (options.asUnprivilegedUser && ::geteuid() == 0 &&
+      (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)) {
+    ::_exit(125);
+  }
   if (::chdir(options.directory.c_str()) != 0) ::_exit(126);
   ::dup2(inputFd, 0);
   ::dup2(outFd, 1);

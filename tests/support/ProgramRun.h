@@ -16,6 +16,9 @@ struct ProgramRunOptions {
   std::optional<std::string> input;
   // An empty argument vector: not even the program's name.
   bool withoutProgramName = false;
+  // When run by the superuser, run the program as nobody, so that file
+  // permissions bind it.
+  bool asUnprivilegedUser = false;
 };
 
 // Runs the program with arguments and waits for it; captures both outputs.
