@@ -9,26 +9,13 @@
 #include <regex>
 #include <thread>
 
+#include "support/ExpectedUsageText.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
 
 namespace {
 
-const std::string usageText =
-    "  a tool to create tape images out of binary files\n"
-    "\n"
-    "  usage:\n"
-    "    reelmake [-r] input.bin output.tap\n"
-    "      creates a headerless tape block\n"
-    "    reelmake -b input.bin output.tap zxname [start]\n"
-    "      creates a basic file that autostarts at line 'start'\n"
-    "    reelmake -c input.bin output.tap zxname start\n"
-    "      creates a code file that loads at address 'start'\n"
-    "  options:\n"
-    "    -h, --help   print usage and exit.\n"
-    "    -b, --basic  create basic *.tap file.\n"
-    "    -c, --code   create code *.tap file.\n"
-    "    -r, --raw    create a raw block, i.e. do not generate block id and checksum.\n";
+const std::string usageText = expectedUsageText;
 
 const std::string errorOpen = "  error: cannot open the input file.\n";
 const std::string errorTooLong = "  error: the input file is too long.\n";

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/AllocationCounter.h"
+#include "support/ExpectedUsageText.h"
 #include "support/RecordingWriter.h"
 
 namespace {
@@ -36,21 +37,7 @@ constexpr OptionSpec programTable[] = {
     terminatingRow,
 };
 
-const char* const programUsage =
-    "  a tool to create tape images out of binary files\n"
-    "\n"
-    "  usage:\n"
-    "    reelmake [-r] input.bin output.tap\n"
-    "      creates a headerless tape block\n"
-    "    reelmake -b input.bin output.tap zxname [start]\n"
-    "      creates a basic file that autostarts at line 'start'\n"
-    "    reelmake -c input.bin output.tap zxname start\n"
-    "      creates a code file that loads at address 'start'\n"
-    "  options:\n"
-    "    -h, --help   print usage and exit.\n"
-    "    -b, --basic  create basic *.tap file.\n"
-    "    -c, --code   create code *.tap file.\n"
-    "    -r, --raw    create a raw block, i.e. do not generate block id and checksum.\n";
+const char* const programUsage = expectedUsageText;
 
 OptionSpec helpRow(const char* helpText) { return {0, 0, "", "", nullptr, helpText}; }
 
