@@ -52,19 +52,6 @@ bool isSameFile(const FileIdentity& a, const FileIdentity& b) {
 
 bool isSeekable(FileKind kind) { return kind == FileKind::Regular || kind == FileKind::BlockDevice; }
 
-// Reads exactly count bytes; a file that ends early or fails cannot be read.
-bool readExactly(FileSystem& files, int descriptor, std::uint8_t* target, std::size_t count) {
-  while (count > 0) {
-    const std::int64_t got = files.read(descriptor, target, count);
-    if (got <= 0) {
-      return false;
-    }
-    target += got;
-    count -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
 // Reads a stream to its end, at most limit bytes plus one to detect excess.
 Failure readStream(FileSystem& files, int descriptor, std::uint8_t* target, std::size_t limit,
                    std::size_t& size) {
@@ -83,29 +70,38 @@ Failure readStream(FileSystem& files, int descriptor, std::uint8_t* target, std:
   }
 }
 
+// A size found by seeking rejects an over-long file without reading it, but
+// the data are always read to their end: some files (under /proc, say) report
+// a size that is not what they hold. Ending before the measured size means the
+// file shrank or failed while read.
 Failure readOpenInput(FileSystem& files, int descriptor, const FileIdentity& input,
                       std::size_t offset, std::size_t limit, std::size_t& size) {
   std::uint64_t measured = 0;
-  if (!isSeekable(input.kind) || !files.measure(descriptor, measured)) {
-    return readStream(files, descriptor, workingBuffer.data() + offset, limit, size);
-  }
-  if (measured > limit) {
+  const bool isMeasured = isSeekable(input.kind) && files.measure(descriptor, measured);
+  if (isMeasured && measured > limit) {
     return Failure::TooLong;
   }
-  size = static_cast<std::size_t>(measured);
-  return readExactly(files, descriptor, workingBuffer.data() + offset, size) ? Failure::None
-                                                                             : Failure::CannotRead;
+  const Failure failure = readStream(files, descriptor, workingBuffer.data() + offset, limit, size);
+  if (failure == Failure::None && isMeasured && size < measured) {
+    return Failure::CannotRead;
+  }
+  return failure;
 }
 
 // Reads the whole input into the working buffer at offset.
 Failure loadInput(FileSystem& files, const char* inputPath, const char* outputPath,
                   std::size_t offset, std::size_t limit, std::size_t& size) {
+  // Compared before opening: opening a FIFO waits for its other end.
+  FileIdentity input;
+  FileIdentity output;
+  if (files.identifyPath(inputPath, input) && files.identifyPath(outputPath, output) &&
+      isSameFile(input, output)) {
+    return Failure::SameFile;
+  }
   const int descriptor = files.openInput(inputPath);
   if (descriptor < 0) {
     return Failure::CannotOpen;
   }
-  FileIdentity input;
-  FileIdentity output;
   Failure failure = Failure::None;
   if (!files.identify(descriptor, input) || input.kind == FileKind::Directory) {
     failure = Failure::CannotOpen;

@@ -151,7 +151,7 @@ ParseLoop::Outcome ParseLoop::handle(const OptionSpec* row, const char* name,
       break;
     case ArgumentTaken:
       endsCluster = true;
-      consumeFollowing = remaining >= 2 && candidate == position[1];
+      consumeFollowing = candidate != nullptr && remaining >= 2 && candidate == position[1];
       break;
     case ArgumentRefused:
       stopped = true;

@@ -1,10 +1,12 @@
 // Runs the built program in a temporary directory and checks its standard
 // output, standard error, exit status and the tape it writes, byte for byte.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <regex>
 #include <thread>
@@ -249,9 +251,42 @@ TEST_F(CommandLine, OutputsThatCannotBeCreated) {
   EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
 }
 
-TEST_F(CommandLine, AFullDeviceIsAWriteFailure) {
+TEST_F(CommandLine, AFullDeviceIsAWriteFailureAndIsNotRemoved) {
   input({1, 2, 3});
   expectBannerThen(run({"-b", "in.bin", "/dev/full", "n"}), 1, "\n" + errorWrite);
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+}
+
+TEST_F(CommandLine, AReaderThatGoesAwayIsAWriteFailure) {
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // The tape is one byte larger than a pipe holds, so the program cannot
+  // finish writing before the reader closes without reading.
+  std::thread reader([&] { ::close(::open(fifo.c_str(), O_RDONLY)); });
+  input(Bytes(65533, 1));
+  const ProgramResult result = run({"in.bin", "fifo"});
+  reader.join();
+  expectBannerThen(result, 1, "\n" + errorWrite);
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+}
+
+TEST_F(CommandLine, FilesThatMisreportTheirSizeAreReadToTheirEnd) {
+  // Files under /proc report a size of 0 whatever they hold.
+  const std::string ostype = "/proc/sys/kernel/ostype";
+  if (!fileExists(ostype)) {
+    GTEST_SKIP() << "no " << ostype;
+  }
+  const Bytes content = readFile(ostype);
+  ASSERT_FALSE(content.empty());
+  expectBannerThen(run({"-r", ostype, "out.tap"}), 0, "\n");
+  Bytes expected = {static_cast<std::uint8_t>(content.size()), 0x00};
+  expected.insert(expected.end(), content.begin(), content.end());
+  EXPECT_EQ(tape(), expected);
+}
+
+TEST_F(CommandLine, AFifoGivenAsBothInputAndOutputIsRefusedWithoutWaiting) {
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  expectBannerThen(run({"fifo", "fifo"}), 1, "\n" + errorSame);
 }
 
 TEST_F(CommandLine, TheSameFileIsNeverBothInputAndOutput) {
@@ -281,12 +316,26 @@ TEST_F(CommandLine, PipesAreReadToTheirEnd) {
   EXPECT_FALSE(exists("out.tap"));
 }
 
+// Opens a FIFO for writing once a reader is there, giving up after a while
+// so that a program that never opens it fails the test instead of hanging it.
+int openFifoForWriting(const std::string& fifo) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) return fd;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
+}
+
 TEST_F(CommandLine, AFifoIsReadToItsEnd) {
   const std::string fifo = dir / "fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::thread writer([&] {
-    std::ofstream out(fifo, std::ios::binary);
-    out.write("\x01\x02\x03", 3);
+    const int fd = openFifoForWriting(fifo);
+    if (fd >= 0) {
+      EXPECT_EQ(::write(fd, "\x01\x02\x03", 3), 3);
+      ::close(fd);
+    }
   });
   const ProgramResult result = run({"-r", "fifo", "out.tap"});
   writer.join();

@@ -190,6 +190,16 @@ TEST(Parser, ATakenArgumentIsKeptAndConsumed) {
   ParseRun empty(argumentTable, {"--raw=", "in"});
   EXPECT_STREQ(empty.byIndex[1].argText, "");
 
+  // Taken from inside the argument: the next entry, though equal, stays.
+  // (Arrays, so that the compiler cannot fold "in" into the longer literal.)
+  static const char longWithIn[] = "--raw=in";
+  static const char clusterWithIn[] = "-rin";
+  static const char in[] = "in";
+  ParseRun equalText(argumentTable, {longWithIn, in});
+  EXPECT_EQ(equalText.positionals(), (Texts{"in"}));
+  ParseRun clusterText(argumentTable, {clusterWithIn, in});
+  EXPECT_EQ(clusterText.positionals(), (Texts{"in"}));
+
   ParseRun last(argumentTable, {"-r"});
   EXPECT_EQ(last.byIndex[1].argText, nullptr);
   EXPECT_EQ(last.parser->positionalCount, 0);
@@ -212,6 +222,15 @@ TEST(Parser, DroppedAndUnusualVerdicts) {
   EXPECT_EQ(unusual.storedIndices(), (Indices{4, 2}));
   EXPECT_STREQ(unusual.byIndex[4].argText, "b");
   EXPECT_EQ(unusual.positionals(), (Texts{"x"}));
+
+  ParseRun droppedFollowing(argumentTable, {"-d", "x"});
+  EXPECT_EQ(droppedFollowing.byIndex[3].argText, nullptr);
+  EXPECT_EQ(droppedFollowing.positionals(), (Texts{"x"}));
+
+  // An unusual verdict keeps the following entry as its argument and leaves it in place.
+  ParseRun unusualLong(argumentTable, {"--unusual", "x"});
+  EXPECT_EQ(unusualLong.byIndex[4].argText, unusualLong.vector[1]);
+  EXPECT_EQ(unusualLong.positionals(), (Texts{"x"}));
 }
 
 TEST(Parser, ARefusalStopsTheParseAndKeepsWhatWasStored) {
@@ -297,11 +316,58 @@ TEST(Parser, CountingStopsAtTheLargestSignedCount) {
   EXPECT_EQ(counter, 2147483647u);
 }
 
+TEST(Parser, TheStoringPassFailsAtTheLargestSignedCount) {
+  const char* vector[] = {"-r", "in", nullptr};
+  ParsedOption byIndex[7];
+  ParsedOption buffer[2];
+  const char* noArguments[] = {nullptr};
+  Parser target(programLikeTable, 0, noArguments, byIndex, buffer);
+  target.occurrenceCount = 2147483647;
+  StoreOptionAction storing(&target, byIndex, buffer, -1);
+  EXPECT_FALSE(parseArguments(programLikeTable, 2, vector, storing, true));
+  EXPECT_EQ(target.positionalCount, 0);
+  EXPECT_FALSE(buffer[0].isSet());
+}
+
+TEST(Parser, ACountBeyondTheVectorStopsAtItsEnd) {
+  const char* vector[] = {"-r", nullptr};
+  ParsedOption byIndex[7];
+  ParsedOption buffer[2];
+  const Parser parser(programLikeTable, 5, vector, byIndex, buffer);
+  EXPECT_EQ(parser.occurrenceCount, 1);
+  EXPECT_EQ(parser.positionalCount, 0);
+  EXPECT_EQ(parser.positionals, nullptr);
+
+  // A check taking an argument finds none at the vector's end and reads no further.
+  ParsedOption argByIndex[5];
+  ParsedOption argBuffer[2];
+  const char* lone[] = {"-r", nullptr};
+  const Parser taking(argumentTable, 3, lone, argByIndex, argBuffer);
+  EXPECT_EQ(taking.occurrenceCount, 1);
+  EXPECT_EQ(argByIndex[1].argText, nullptr);
+}
+
+TEST(Parser, TheCatchAllNeedNotBeTheFirstRow) {
+  const OptionSpec table[] = {
+      {1, 0, "a", "all", takesNoArgument, nullptr},
+      {3, 0, "", "", takesNoArgument, nullptr},
+      {0, 0, nullptr, nullptr, nullptr, nullptr},
+  };
+  ParseRun run(table, {"-za", "--zz"});
+  EXPECT_EQ(run.storedIndices(), (Indices{3, 1, 3}));
+}
+
 TEST(Parser, ANullVectorCountsAsNoArguments) {
   std::uint32_t counter = 1;
   CountOptionsAction counting(&counter);
   EXPECT_TRUE(parseArguments(programLikeTable, 3, nullptr, counting, false));
   EXPECT_EQ(counter, 1u);
+}
+
+TEST(Parser, TheAllocationCounterSeesAllocations) {
+  AllocationCounter counter;
+  const auto record = std::make_unique<ParsedOption>();
+  EXPECT_EQ(counter.allocations(), 1u);
 }
 
 TEST(Parser, ParsingAllocatesNothing) {
