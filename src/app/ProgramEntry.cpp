@@ -13,7 +13,8 @@
 
 namespace {
 
-constexpr std::string_view banner = "  reelmake " REELMAKE_VERSION " (built " REELMAKE_BUILD_DATE ")\n\n";
+constexpr std::string_view banner =
+    "  reelmake " REELMAKE_VERSION " (built " REELMAKE_BUILD_DATE ")\n\n";
 
 struct CommandLine {
   std::int32_t optionCount;

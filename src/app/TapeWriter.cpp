@@ -20,13 +20,20 @@ enum class Failure { None, CannotOpen, TooLong, CannotRead, SameFile, CannotCrea
 
 std::string_view messageFor(Failure failure) {
   switch (failure) {
-    case Failure::CannotOpen: return "  error: cannot open the input file.\n";
-    case Failure::TooLong: return "  error: the input file is too long.\n";
-    case Failure::CannotRead: return "  error: cannot read the input file.\n";
-    case Failure::SameFile: return "  error: the input and output are the same file.\n";
-    case Failure::CannotCreate: return "  error: cannot create the output file.\n";
-    case Failure::CannotWrite: return "  error: cannot write the output file.\n";
-    case Failure::None: break;
+    case Failure::CannotOpen:
+      return "  error: cannot open the input file.\n";
+    case Failure::TooLong:
+      return "  error: the input file is too long.\n";
+    case Failure::CannotRead:
+      return "  error: cannot read the input file.\n";
+    case Failure::SameFile:
+      return "  error: the input and output are the same file.\n";
+    case Failure::CannotCreate:
+      return "  error: cannot create the output file.\n";
+    case Failure::CannotWrite:
+      return "  error: cannot write the output file.\n";
+    case Failure::None:
+      break;
   }
   return {};
 }
@@ -50,7 +57,9 @@ bool isSameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.device == b.device && a.inode == b.inode;
 }
 
-bool isSeekable(FileKind kind) { return kind == FileKind::Regular || kind == FileKind::BlockDevice; }
+bool isSeekable(FileKind kind) {
+  return kind == FileKind::Regular || kind == FileKind::BlockDevice;
+}
 
 // Reads a stream to its end, at most limit bytes plus one to detect excess.
 Failure readStream(FileSystem& files, int descriptor, std::uint8_t* target, std::size_t limit,
@@ -235,8 +244,8 @@ int convertHeaderless(const char* inputPath, const char* outputPath, bool raw,
   std::size_t size = 0;
   Failure failure = loadInput(channels.files, inputPath, outputPath, offset, limit, size);
   if (failure == Failure::None) {
-    const auto block = raw ? std::span<const std::uint8_t>(workingBuffer.data(), size)
-                           : frameDataBlock(size);
+    const auto block =
+        raw ? std::span<const std::uint8_t>(workingBuffer.data(), size) : frameDataBlock(size);
     const auto length = lengthField(block.size());
     failure = writeTape(channels.files, outputPath, {length, block});
   }
@@ -250,8 +259,7 @@ int convertBasic(const char* inputPath, const char* outputPath, const char* tape
   header.name = paddedName(tapeName);
   const bool autoStarts = startLine.has_value() && !startLine->negative;
   header.parameter1 = autoStarts ? startLine->low16 : noAutoStart;
-  return report(convertWithHeader(inputPath, outputPath, header, channels.files),
-                channels.console);
+  return report(convertWithHeader(inputPath, outputPath, header, channels.files), channels.console);
 }
 
 int convertCode(const char* inputPath, const char* outputPath, const char* tapeName,
@@ -261,6 +269,5 @@ int convertCode(const char* inputPath, const char* outputPath, const char* tapeN
   header.name = paddedName(tapeName);
   header.parameter1 = startAddress.low16;
   header.parameter2 = noAutoStart;
-  return report(convertWithHeader(inputPath, outputPath, header, channels.files),
-                channels.console);
+  return report(convertWithHeader(inputPath, outputPath, header, channels.files), channels.console);
 }

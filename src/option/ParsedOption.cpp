@@ -11,9 +11,7 @@ std::uintptr_t plainLink(const ParsedOption* record) {
   return reinterpret_cast<std::uintptr_t>(record);
 }
 
-std::uintptr_t wrapLink(const ParsedOption* record) {
-  return plainLink(record) | wrapFlag;
-}
+std::uintptr_t wrapLink(const ParsedOption* record) { return plainLink(record) | wrapFlag; }
 
 ParsedOption* follow(std::uintptr_t link) {
   return reinterpret_cast<ParsedOption*>(link & ~wrapFlag);
@@ -27,8 +25,8 @@ std::int32_t computeNameLength(const char* name) {
     return 1;
   }
   const char* equals = std::strchr(name + 1, '=');
-  const std::size_t length = equals != nullptr ? static_cast<std::size_t>(equals - name)
-                                               : std::strlen(name);
+  const std::size_t length =
+      equals != nullptr ? static_cast<std::size_t>(equals - name) : std::strlen(name);
   return static_cast<std::int32_t>(length);
 }
 

@@ -10,14 +10,15 @@ namespace option {
 // circular doubly linked list; the lowest bit of a link flags the wrap-around
 // (set on the last record's forward link and the first record's backward link).
 struct ParsedOption {
-  std::uintptr_t nextLink;
-  std::uintptr_t prevLink;
+  std::uintptr_t nextLink = 0;
+  std::uintptr_t prevLink = 0;
   const OptionSpec* spec = nullptr;
   const char* nameText = nullptr;
   const char* argText = nullptr;
   std::int32_t nameLength = 0;
 
   ParsedOption() noexcept;
+  ~ParsedOption() = default;
   // Records link to their own address, so a copy would link to the original.
   ParsedOption(const ParsedOption&) = delete;
   ParsedOption& operator=(const ParsedOption&) = delete;

@@ -20,8 +20,7 @@ const OptionSpec* findCatchAll(const OptionSpec* table) {
 }
 
 const OptionSpec* findLongOption(const OptionSpec* table, const char* searchText) {
-  for (const OptionSpec* row = table; !isTerminatingRow(*row) && row->longName != nullptr;
-       ++row) {
+  for (const OptionSpec* row = table; !isTerminatingRow(*row) && row->longName != nullptr; ++row) {
     const std::size_t length = std::strlen(row->longName);
     if (std::strncmp(searchText, row->longName, length) == 0) {
       const char following = searchText[length];
@@ -46,8 +45,8 @@ const OptionSpec* findShortOption(const OptionSpec* table, char character) {
 // and the working record that every occurrence is assigned to in turn.
 class ParseLoop {
  public:
-  ParseLoop(const OptionSpec* table, std::int32_t count, const char* const* vector,
-            Action& action, bool reportErrors)
+  ParseLoop(const OptionSpec* table, std::int32_t count, const char* const* vector, Action& action,
+            bool reportErrors)
       : table(table),
         catchAll(findCatchAll(table)),
         remaining(vector == nullptr ? 0 : count),

@@ -50,7 +50,7 @@ class UsageTextScanner {
   // Kept in one record so the fields can share their names with the read
   // accessors above.
   struct WalkState {
-    const OptionSpec* firstRow;
+    const OptionSpec* firstRow = nullptr;
     const OptionSpec* currentRow = nullptr;
     const char* rowText = nullptr;
     const char* partText = nullptr;

@@ -45,7 +45,9 @@ class CommandLine : public ::testing::Test {
     EXPECT_EQ(result.err, "") << "nothing may go to standard error";
     return result;
   }
-  void input(const Bytes& bytes, const std::string& name = "in.bin") { writeFile(dir / name, bytes); }
+  void input(const Bytes& bytes, const std::string& name = "in.bin") {
+    writeFile(dir / name, bytes);
+  }
   Bytes tape(const std::string& name = "out.tap") { return readFile(dir / name); }
   bool exists(const std::string& name) { return fileExists(dir / name); }
 
@@ -76,9 +78,13 @@ TEST_F(CommandLine, WithoutArgumentsPrintsBannerAndUsage) {
 }
 
 TEST_F(CommandLine, HelpAmongTheOptionsWinsOverEverything) {
-  for (const auto& arguments : std::vector<std::vector<std::string>>{
-           {"-h"}, {"--help"}, {"-rbh", "x"}, {"-c", "--help", "in.bin", "out.tap", "n", "1"},
-           {"-x", "-h", "--", "a"}, {"--help=yes"}}) {
+  for (const auto& arguments :
+       std::vector<std::vector<std::string>>{{"-h"},
+                                             {"--help"},
+                                             {"-rbh", "x"},
+                                             {"-c", "--help", "in.bin", "out.tap", "n", "1"},
+                                             {"-x", "-h", "--", "a"},
+                                             {"--help=yes"}}) {
     expectBannerThen(run(arguments), 0, "\n" + usageText);
   }
   EXPECT_FALSE(exists("out.tap"));
@@ -92,19 +98,19 @@ TEST_F(CommandLine, AfterTheFirstPositionalAnOptionIsAFileName) {
 
 TEST_F(CommandLine, CombinationsOutsideTheModeTableConvertNothing) {
   input({1, 2, 3});
-  for (const auto& arguments : std::vector<std::vector<std::string>>{
-           {"in.bin", "out.tap", "-r"},
-           {"-c", "in.bin", "out.tap", "name"},
-           {"-rb", "in.bin", "out.tap"},
-           {"-r", "-r", "in.bin", "out.tap"},
-           {"-x", "in.bin", "out.tap"},
-           {"--foo", "in.bin", "out.tap"},
-           {"-b", "in.bin", "out.tap"},
-           {"-b", "in.bin", "out.tap", "n", "1", "extra"},
-           {"-r", "in.bin", "out.tap", "n"},
-           {"in.bin"},
-           {"--"},
-           {"-"}}) {
+  for (const auto& arguments :
+       std::vector<std::vector<std::string>>{{"in.bin", "out.tap", "-r"},
+                                             {"-c", "in.bin", "out.tap", "name"},
+                                             {"-rb", "in.bin", "out.tap"},
+                                             {"-r", "-r", "in.bin", "out.tap"},
+                                             {"-x", "in.bin", "out.tap"},
+                                             {"--foo", "in.bin", "out.tap"},
+                                             {"-b", "in.bin", "out.tap"},
+                                             {"-b", "in.bin", "out.tap", "n", "1", "extra"},
+                                             {"-r", "in.bin", "out.tap", "n"},
+                                             {"in.bin"},
+                                             {"--"},
+                                             {"-"}}) {
     expectBannerThen(run(arguments), 0, "\n");
     EXPECT_FALSE(exists("out.tap"));
   }
@@ -133,8 +139,8 @@ TEST_F(CommandLine, HeaderlessBlocks) {
 // Header block of a BASIC program named hello holding 01 02 03, before its
 // parameter 1 and checksum, which the tests append.
 Bytes basicHeader(std::uint8_t start0, std::uint8_t start1, std::uint8_t checksum) {
-  return {0x13, 0x00, 0x00, 0x00, 'h', 'e', 'l', 'l', 'o', 0x20, 0x20, 0x20, 0x20, 0x20,
-          0x03, 0x00, start0, start1, 0x03, 0x00, checksum};
+  return {0x13, 0x00, 0x00, 0x00, 'h',  'e',    'l',    'l',  'o',  0x20,    0x20,
+          0x20, 0x20, 0x20, 0x03, 0x00, start0, start1, 0x03, 0x00, checksum};
 }
 
 const Bytes dataOf123 = {0x05, 0x00, 0xFF, 0x01, 0x02, 0x03, 0xFF};
@@ -167,8 +173,8 @@ TEST_F(CommandLine, BasicPrograms) {
 
 TEST_F(CommandLine, CodeFiles) {
   input({0x01, 0x02, 0x03});
-  const Bytes header = {0x13, 0x00, 0x00, 0x03, 'c', 'o', 'd', 'e', 0x20, 0x20, 0x20, 0x20, 0x20,
-                        0x20, 0x03, 0x00, 0x00, 0x80, 0x00, 0x80, 0x0D};
+  const Bytes header = {0x13, 0x00, 0x00, 0x03, 'c',  'o',  'd',  'e',  0x20, 0x20, 0x20,
+                        0x20, 0x20, 0x20, 0x03, 0x00, 0x00, 0x80, 0x00, 0x80, 0x0D};
   expectBannerThen(run({"-c", "in.bin", "out.tap", "code", "32768"}), 0, "\n");
   EXPECT_EQ(tape(), join(header, dataOf123));
 
@@ -195,9 +201,9 @@ TEST_F(CommandLine, NamesAreCutOrPaddedToTenBytes) {
   EXPECT_EQ(longName[20], 0x03 ^ 'a' ^ 'b' ^ 'c' ^ 'd' ^ 'e' ^ 'f' ^ 'g' ^ 'h' ^ 'i' ^ 'j' ^ 0x80);
 
   expectBannerThen(run({"-c", "in.bin", "out.tap", "", "0"}), 0, "\n");
-  EXPECT_EQ(tape(), (Bytes{0x13, 0x00, 0x00, 0x03, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20,
-                           0x20, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x83, 0x02, 0x00, 0xFF,
-                           0xFF}));
+  EXPECT_EQ(tape(),
+            (Bytes{0x13, 0x00, 0x00, 0x03, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20,
+                   0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x83, 0x02, 0x00, 0xFF, 0xFF}));
 }
 
 TEST_F(CommandLine, SizeLimits) {
@@ -211,8 +217,10 @@ TEST_F(CommandLine, SizeLimits) {
 
   input(Bytes(65534, 0x55));
   std::filesystem::remove(dir / "out.tap");
-  for (const auto& arguments : std::vector<std::vector<std::string>>{
-           {"in.bin", "out.tap"}, {"-b", "in.bin", "out.tap", "n"}, {"-c", "in.bin", "out.tap", "n", "1"}}) {
+  for (const auto& arguments :
+       std::vector<std::vector<std::string>>{{"in.bin", "out.tap"},
+                                             {"-b", "in.bin", "out.tap", "n"},
+                                             {"-c", "in.bin", "out.tap", "n", "1"}}) {
     expectBannerThen(run(arguments), 1, "\n" + errorTooLong);
     EXPECT_FALSE(exists("out.tap"));
   }
@@ -227,9 +235,7 @@ TEST_F(CommandLine, SizeLimits) {
 }
 
 TEST_F(CommandLine, ASparseFileOfFourGigabytesAndThreeBytesIsTooLong) {
-  {
-    std::ofstream sparse(dir / "in.bin", std::ios::binary);
-  }
+  { std::ofstream sparse(dir / "in.bin", std::ios::binary); }
   std::filesystem::resize_file(dir / "in.bin", (std::uintmax_t{1} << 32) + 3);
   expectBannerThen(run({"-r", "in.bin", "out.tap"}), 1, "\n" + errorTooLong);
   EXPECT_FALSE(exists("out.tap"));

@@ -17,7 +17,7 @@ TEST(StartValue, KeepsTheLowSixteenBitsOfTheExactValue) {
       {"65535", 0xFFFF, false},
       {"65536", 0, false},
       {"65546", 10, false},
-      {"4294967306", 10, false},  // 2^32 + 10: no 32-bit wrap-around on the way
+      {"4294967306", 10, false},            // 2^32 + 10: no 32-bit wrap-around on the way
       {"18446744073709551626", 10, false},  // 2^64 + 10
       {"-1", 0xFFFF, true},
       {"-32768", 0x8000, true},

@@ -47,7 +47,8 @@ class FaultyFileSystem : public SystemFileSystem {
     if (writeCap > 0) count = std::min(count, writeCap);
     if (writeFailsAfter >= 0) {
       if (writtenSoFar >= writeFailsAfter) return -1;
-      count = std::min<std::size_t>(count, static_cast<std::size_t>(writeFailsAfter - writtenSoFar));
+      count =
+          std::min<std::size_t>(count, static_cast<std::size_t>(writeFailsAfter - writtenSoFar));
     }
     const std::int64_t written = SystemFileSystem::write(descriptor, data, count);
     if (written > 0) writtenSoFar += written;
@@ -104,10 +105,9 @@ class Conversion : public ::testing::Test {
 };
 
 // Hand-computed: header block of "name", 3 bytes at 32768, then 01 02 03.
-const Bytes codeTapeOf123 = {
-    0x13, 0x00, 0x00, 0x03, 'n',  'a',  'm',  'e',  0x20, 0x20, 0x20, 0x20, 0x20,
-    0x20, 0x03, 0x00, 0x00, 0x80, 0x00, 0x80, 0x07, 0x05, 0x00, 0xFF, 0x01, 0x02,
-    0x03, 0xFF};
+const Bytes codeTapeOf123 = {0x13, 0x00, 0x00, 0x03, 'n',  'a',  'm',  'e',  0x20, 0x20,
+                             0x20, 0x20, 0x20, 0x20, 0x03, 0x00, 0x00, 0x80, 0x00, 0x80,
+                             0x07, 0x05, 0x00, 0xFF, 0x01, 0x02, 0x03, 0xFF};
 
 TEST_F(Conversion, ShortReadsAndShortWritesStillGiveTheWholeTape) {
   files.readCap = 1;

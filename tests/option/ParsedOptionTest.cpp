@@ -44,7 +44,7 @@ TEST(ParsedOption, NameLengthCoversTheNameUpToAnEqualsSign) {
     std::int32_t expected;
   };
   const Case cases[] = {
-      {nullptr, 0}, {"r", 1},       {"rb", 1},      {"-", 1},  {"-x", 2},
+      {nullptr, 0},  {"r", 1},         {"rb", 1},   {"-", 1},    {"-x", 2},
       {"--help", 6}, {"--help=on", 6}, {"--=x", 2}, {"---x", 4}, {"--he=a=b", 4},
   };
   for (const Case& c : cases) {

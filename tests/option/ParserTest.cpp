@@ -165,12 +165,9 @@ TEST(Parser, DashInsideAClusterIsNamedWithWhatFollows) {
 }
 
 const OptionSpec argumentTable[] = {
-    {0, 0, "", "", takesNoArgument, nullptr},
-    {1, 0, "r", "raw", takesArgument, nullptr},
-    {2, 0, "b", "basic", takesNoArgument, nullptr},
-    {3, 0, "d", "drop", dropsArgument, nullptr},
-    {4, 0, "u", "unusual", unusualVerdict, nullptr},
-    {0, 0, nullptr, nullptr, nullptr, nullptr},
+    {0, 0, "", "", takesNoArgument, nullptr},        {1, 0, "r", "raw", takesArgument, nullptr},
+    {2, 0, "b", "basic", takesNoArgument, nullptr},  {3, 0, "d", "drop", dropsArgument, nullptr},
+    {4, 0, "u", "unusual", unusualVerdict, nullptr}, {0, 0, nullptr, nullptr, nullptr, nullptr},
 };
 
 TEST(Parser, ATakenArgumentIsKeptAndConsumed) {

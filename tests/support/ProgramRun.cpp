@@ -24,7 +24,8 @@ std::string slurp(std::FILE* file) {
 }
 
 [[noreturn]] void runChild(const std::string& program, const std::vector<std::string>& arguments,
-                           const ProgramRunOptions& options, int inputFd, int outFd, int errFd) {
+                           const ProgramRunOptions& options, const char* wrapper, int inputFd,
+                           int outFd, int errFd) {
   constexpr uid_t nobody = 65534;
   if (options.asUnprivilegedUser && ::geteuid() == 0 &&
       (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)) {
@@ -35,6 +36,9 @@ std::string slurp(std::FILE* file) {
   ::dup2(outFd, 1);
   ::dup2(errFd, 2);
   std::vector<char*> vector;
+  if (wrapper != nullptr) {
+    vector.push_back(const_cast<char*>(wrapper));
+  }
   if (!options.withoutProgramName) {
     vector.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& argument : arguments) {
@@ -42,7 +46,7 @@ std::string slurp(std::FILE* file) {
     }
   }
   vector.push_back(nullptr);
-  ::execv(program.c_str(), vector.data());
+  ::execv(wrapper != nullptr ? wrapper : program.c_str(), vector.data());
   ::_exit(127);
 }
 
@@ -67,12 +71,19 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
   if (out == nullptr || err == nullptr || ::pipe(pipeFds) != 0) {
     throw std::runtime_error("cannot prepare the program's outputs");
   }
+  // REELMAKE_TEST_WRAPPER names a program that runs the one under test (a
+  // memory checker, say) and gets its path and arguments. A run without even
+  // the program's name has nothing to hand over, so it is never wrapped.
+  const char* wrapper = std::getenv("REELMAKE_TEST_WRAPPER");
+  if (wrapper != nullptr && (*wrapper == '\0' || options.withoutProgramName)) {
+    wrapper = nullptr;
+  }
   const int nullFd = ::open("/dev/null", O_RDONLY);
   const pid_t child = ::fork();
   if (child == 0) {
     ::close(pipeFds[1]);
-    runChild(program, arguments, options, options.input ? pipeFds[0] : nullFd, ::fileno(out),
-             ::fileno(err));
+    runChild(program, arguments, options, wrapper, options.input ? pipeFds[0] : nullFd,
+             ::fileno(out), ::fileno(err));
   }
   ::close(pipeFds[0]);
   ::close(nullFd);
