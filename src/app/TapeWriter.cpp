@@ -53,8 +53,11 @@ void storeLittleEndian(std::uint8_t* target, std::uint16_t value) {
   target[1] = static_cast<std::uint8_t>(value >> 8U);
 }
 
-bool isSameFile(const FileIdentity& a, const FileIdentity& b) {
-  return a.device == b.device && a.inode == b.inode;
+bool nameTheSameFile(FileSystem& files, const char* first, const char* second) {
+  FileIdentity a;
+  FileIdentity b;
+  return files.identifyPath(first, a) && files.identifyPath(second, b) && a.device == b.device &&
+         a.inode == b.inode;
 }
 
 bool isSeekable(FileKind kind) {
@@ -101,24 +104,17 @@ Failure readOpenInput(FileSystem& files, int descriptor, const FileIdentity& inp
 Failure loadInput(FileSystem& files, const char* inputPath, const char* outputPath,
                   std::size_t offset, std::size_t limit, std::size_t& size) {
   // Compared before opening: opening a FIFO waits for its other end.
-  FileIdentity input;
-  FileIdentity output;
-  if (files.identifyPath(inputPath, input) && files.identifyPath(outputPath, output) &&
-      isSameFile(input, output)) {
+  if (nameTheSameFile(files, inputPath, outputPath)) {
     return Failure::SameFile;
   }
   const int descriptor = files.openInput(inputPath);
   if (descriptor < 0) {
     return Failure::CannotOpen;
   }
-  Failure failure = Failure::None;
-  if (!files.identify(descriptor, input) || input.kind == FileKind::Directory) {
-    failure = Failure::CannotOpen;
-  } else if (files.identifyPath(outputPath, output) && isSameFile(input, output)) {
-    failure = Failure::SameFile;
-  } else {
-    failure = readOpenInput(files, descriptor, input, offset, limit, size);
-  }
+  FileIdentity input;
+  const Failure failure = !files.identify(descriptor, input) || input.kind == FileKind::Directory
+                              ? Failure::CannotOpen
+                              : readOpenInput(files, descriptor, input, offset, limit, size);
   files.close(descriptor);
   return failure;
 }
