@@ -10,8 +10,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -20,25 +18,16 @@
 #include <utility>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "TapReader.h"
 #include "app/FileSystem.h"
 #include "app/StartValue.h"
 #include "app/TapeWriter.h"
+#include "support/ExpectedOutput.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-[[noreturn]] void violated(const char* what) {
-  std::fprintf(stderr, "fuzz_conversions: %s\n", what);
-  std::abort();
-}
-
-void require(bool condition, const char* what) {
-  if (!condition) {
-    violated(what);
-  }
-}
 
 enum class Mode { Framed, Raw, BasicWithoutStart, BasicWithStart, Code };
 
@@ -301,31 +290,20 @@ enum class Outcome {
   CannotWrite
 };
 
-const char* messageOf(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::Converted:
-      return "";
-    case Outcome::CannotOpen:
-      return "  error: cannot open the input file.\n";
-    case Outcome::TooLong:
-      return "  error: the input file is too long.\n";
-    case Outcome::CannotRead:
-      return "  error: cannot read the input file.\n";
-    case Outcome::SameFile:
-      return "  error: the input and output are the same file.\n";
-    case Outcome::CannotCreate:
-      return "  error: cannot create the output file.\n";
-    case Outcome::CannotWrite:
-      return "  error: cannot write the output file.\n";
-  }
-  return "?";
-}
+// Every run ends in exactly one of these console texts.
+constexpr std::array<std::pair<Outcome, const char*>, 7> messages = {{
+    {Outcome::Converted, ""},
+    {Outcome::CannotOpen, errorOpen},
+    {Outcome::TooLong, errorTooLong},
+    {Outcome::CannotRead, errorRead},
+    {Outcome::SameFile, errorSame},
+    {Outcome::CannotCreate, errorCreate},
+    {Outcome::CannotWrite, errorWrite},
+}};
 
 Outcome outcomeOfMessage(const std::string& console) {
-  for (const Outcome outcome :
-       {Outcome::Converted, Outcome::CannotOpen, Outcome::TooLong, Outcome::CannotRead,
-        Outcome::SameFile, Outcome::CannotCreate, Outcome::CannotWrite}) {
-    if (console == messageOf(outcome)) {
+  for (const auto& [outcome, message] : messages) {
+    if (console == message) {
       return outcome;
     }
   }

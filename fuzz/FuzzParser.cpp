@@ -11,8 +11,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -20,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "app/UsageTable.h"
 #include "option/OptionSpec.h"
 #include "option/ParsedOption.h"
@@ -30,17 +29,6 @@ namespace {
 using option::ArgVerdict;
 using option::OptionSpec;
 using option::ParsedOption;
-
-[[noreturn]] void violated(const char* what) {
-  std::fprintf(stderr, "fuzz_parser: %s\n", what);
-  std::abort();
-}
-
-void require(bool condition, const char* what) {
-  if (!condition) {
-    violated(what);
-  }
-}
 
 // Pointers into unrelated objects are compared through std::less, which is
 // a total order where the built-in operators are not.

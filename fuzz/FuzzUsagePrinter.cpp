@@ -10,12 +10,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "option/OptionSpec.h"
 #include "option/StringWriter.h"
 #include "option/UsagePrinter.h"
@@ -23,17 +22,6 @@
 namespace {
 
 using option::OptionSpec;
-
-[[noreturn]] void violated(const char* what) {
-  std::fprintf(stderr, "fuzz_usage_printer: %s\n", what);
-  std::abort();
-}
-
-void require(bool condition, const char* what) {
-  if (!condition) {
-    violated(what);
-  }
-}
 
 constexpr std::int32_t lineWidth = 80;
 constexpr std::int32_t columnLimit = 8;

@@ -11,20 +11,13 @@
 #include <regex>
 #include <thread>
 
-#include "support/ExpectedUsageText.h"
+#include "support/ExpectedOutput.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
 
 namespace {
 
 const std::string usageText = expectedUsageText;
-
-const std::string errorOpen = "  error: cannot open the input file.\n";
-const std::string errorTooLong = "  error: the input file is too long.\n";
-const std::string errorRead = "  error: cannot read the input file.\n";
-const std::string errorCreate = "  error: cannot create the output file.\n";
-const std::string errorWrite = "  error: cannot write the output file.\n";
-const std::string errorSame = "  error: the input and output are the same file.\n";
 
 // The banner line carries the build date, which the test cannot know.
 std::string banner() {
@@ -221,7 +214,7 @@ TEST_F(CommandLine, SizeLimits) {
        std::vector<std::vector<std::string>>{{"in.bin", "out.tap"},
                                              {"-b", "in.bin", "out.tap", "n"},
                                              {"-c", "in.bin", "out.tap", "n", "1"}}) {
-    expectBannerThen(run(arguments), 1, "\n" + errorTooLong);
+    expectBannerThen(run(arguments), 1, std::string("\n") + errorTooLong);
     EXPECT_FALSE(exists("out.tap"));
   }
 
@@ -230,36 +223,36 @@ TEST_F(CommandLine, SizeLimits) {
   EXPECT_EQ(tape().size(), 65537u);
   input(Bytes(65536, 0x55));
   std::filesystem::remove(dir / "out.tap");
-  expectBannerThen(run({"-r", "in.bin", "out.tap"}), 1, "\n" + errorTooLong);
+  expectBannerThen(run({"-r", "in.bin", "out.tap"}), 1, std::string("\n") + errorTooLong);
   EXPECT_FALSE(exists("out.tap"));
 }
 
 TEST_F(CommandLine, ASparseFileOfFourGigabytesAndThreeBytesIsTooLong) {
   { std::ofstream sparse(dir / "in.bin", std::ios::binary); }
   std::filesystem::resize_file(dir / "in.bin", (std::uintmax_t{1} << 32) + 3);
-  expectBannerThen(run({"-r", "in.bin", "out.tap"}), 1, "\n" + errorTooLong);
+  expectBannerThen(run({"-r", "in.bin", "out.tap"}), 1, std::string("\n") + errorTooLong);
   EXPECT_FALSE(exists("out.tap"));
 }
 
 TEST_F(CommandLine, AMissingOrDirectoryInputLeavesTheOutputAlone) {
   input({'o', 'l', 'd'}, "out.tap");
-  expectBannerThen(run({"missing.bin", "out.tap"}), 1, "\n" + errorOpen);
+  expectBannerThen(run({"missing.bin", "out.tap"}), 1, std::string("\n") + errorOpen);
   std::filesystem::create_directory(dir / "folder");
-  expectBannerThen(run({"-c", "folder", "out.tap", "n", "1"}), 1, "\n" + errorOpen);
+  expectBannerThen(run({"-c", "folder", "out.tap", "n", "1"}), 1, std::string("\n") + errorOpen);
   EXPECT_EQ(tape(), (Bytes{'o', 'l', 'd'}));
 }
 
 TEST_F(CommandLine, OutputsThatCannotBeCreated) {
   input({1});
-  expectBannerThen(run({"in.bin", "no/such/dir/out.tap"}), 1, "\n" + errorCreate);
+  expectBannerThen(run({"in.bin", "no/such/dir/out.tap"}), 1, std::string("\n") + errorCreate);
   std::filesystem::create_directory(dir / "folder");
-  expectBannerThen(run({"in.bin", "folder"}), 1, "\n" + errorCreate);
+  expectBannerThen(run({"in.bin", "folder"}), 1, std::string("\n") + errorCreate);
   EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
 }
 
 TEST_F(CommandLine, AFullDeviceIsAWriteFailureAndIsNotRemoved) {
   input({1, 2, 3});
-  expectBannerThen(run({"-b", "in.bin", "/dev/full", "n"}), 1, "\n" + errorWrite);
+  expectBannerThen(run({"-b", "in.bin", "/dev/full", "n"}), 1, std::string("\n") + errorWrite);
   EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
 }
 
@@ -272,7 +265,7 @@ TEST_F(CommandLine, AReaderThatGoesAwayIsAWriteFailure) {
   input(Bytes(65533, 1));
   const ProgramResult result = run({"in.bin", "fifo"});
   reader.join();
-  expectBannerThen(result, 1, "\n" + errorWrite);
+  expectBannerThen(result, 1, std::string("\n") + errorWrite);
   EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
@@ -292,7 +285,7 @@ TEST_F(CommandLine, FilesThatMisreportTheirSizeAreReadToTheirEnd) {
 
 TEST_F(CommandLine, AFifoGivenAsBothInputAndOutputIsRefusedWithoutWaiting) {
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  expectBannerThen(run({"fifo", "fifo"}), 1, "\n" + errorSame);
+  expectBannerThen(run({"fifo", "fifo"}), 1, std::string("\n") + errorSame);
 }
 
 TEST_F(CommandLine, TheSameFileIsNeverBothInputAndOutput) {
@@ -301,7 +294,7 @@ TEST_F(CommandLine, TheSameFileIsNeverBothInputAndOutput) {
   std::filesystem::create_symlink("in.bin", dir / "link.tap");
   std::filesystem::create_hard_link(dir / "in.bin", dir / "hard.tap");
   for (const std::string output : {"in.bin", "./in.bin", "link.tap", "hard.tap"}) {
-    expectBannerThen(run({"in.bin", output}), 1, "\n" + errorSame);
+    expectBannerThen(run({"in.bin", output}), 1, std::string("\n") + errorSame);
     EXPECT_EQ(tape("in.bin"), original) << output;
   }
 }
@@ -318,7 +311,8 @@ TEST_F(CommandLine, PipesAreReadToTheirEnd) {
 
   std::filesystem::remove(dir / "out.tap");
   piped.input = std::string(65534, 'x');
-  expectBannerThen(run({"-c", "/dev/stdin", "out.tap", "n", "0"}, piped), 1, "\n" + errorTooLong);
+  expectBannerThen(run({"-c", "/dev/stdin", "out.tap", "n", "0"}, piped), 1,
+                   std::string("\n") + errorTooLong);
   EXPECT_FALSE(exists("out.tap"));
 }
 
@@ -362,9 +356,10 @@ TEST_F(CommandLine, PermissionsAreRespected) {
   ProgramRunOptions unprivileged;
   unprivileged.asUnprivilegedUser = true;
 
-  expectBannerThen(run({"in.bin", "out.tap"}, unprivileged), 1, "\n" + errorOpen);
+  expectBannerThen(run({"in.bin", "out.tap"}, unprivileged), 1, std::string("\n") + errorOpen);
   EXPECT_FALSE(exists("out.tap"));
-  expectBannerThen(run({"readable.bin", "readonly/out.tap"}, unprivileged), 1, "\n" + errorCreate);
+  expectBannerThen(run({"readable.bin", "readonly/out.tap"}, unprivileged), 1,
+                   std::string("\n") + errorCreate);
   EXPECT_FALSE(exists("readonly/out.tap"));
 }
 

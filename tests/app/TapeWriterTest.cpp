@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "support/AllocationCounter.h"
+#include "support/ExpectedOutput.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -128,7 +129,7 @@ TEST_F(Conversion, AStreamOverTheLimitIsTooLong) {
   files.readCap = 4096;
   writeFile(input, Bytes(65536, 7));
   EXPECT_EQ(convertHeaderless(input.c_str(), output.c_str(), false, channels), 1);
-  EXPECT_EQ(console.str(), "  error: the input file is too long.\n");
+  EXPECT_EQ(console.str(), errorTooLong);
   EXPECT_FALSE(fileExists(output));
 }
 
@@ -143,21 +144,21 @@ TEST_F(Conversion, AnInputThatEndsEarlyOrFailsIsNotConvertedAndTheOutputIsUntouc
   writeFile(output, {'o', 'l', 'd'});
   files.endsAfter = 2;
   EXPECT_EQ(code({1, 2, 3}), 1);
-  EXPECT_EQ(console.str(), "  error: cannot read the input file.\n");
+  EXPECT_EQ(console.str(), errorRead);
   EXPECT_EQ(readFile(output), (Bytes{'o', 'l', 'd'}));
 
   FaultyFileSystem failing;
   failing.failReadAtStart = true;
   std::ostringstream messages;
   EXPECT_EQ(convertHeaderless(input.c_str(), output.c_str(), true, {failing, messages}), 1);
-  EXPECT_EQ(messages.str(), "  error: cannot read the input file.\n");
+  EXPECT_EQ(messages.str(), errorRead);
   EXPECT_EQ(readFile(output), (Bytes{'o', 'l', 'd'}));
 }
 
 TEST_F(Conversion, AnOutputThatCannotBeCreatedIsReported) {
   files.failCreate = true;
   EXPECT_EQ(code({1, 2, 3}), 1);
-  EXPECT_EQ(console.str(), "  error: cannot create the output file.\n");
+  EXPECT_EQ(console.str(), errorCreate);
 }
 
 TEST_F(Conversion, AFailingWriteRemovesTheHalfWrittenOutput) {
@@ -168,7 +169,7 @@ TEST_F(Conversion, AFailingWriteRemovesTheHalfWrittenOutput) {
     writeFile(input, {1, 2, 3});
     writeFile(output, {'o', 'l', 'd'});
     EXPECT_EQ(convertCode(input.c_str(), output.c_str(), "n", {}, {failing, messages}), 1);
-    EXPECT_EQ(messages.str(), "  error: cannot write the output file.\n");
+    EXPECT_EQ(messages.str(), errorWrite);
     EXPECT_FALSE(fileExists(output)) << "after " << acceptedBytes << " bytes";
   }
 }
@@ -176,7 +177,7 @@ TEST_F(Conversion, AFailingWriteRemovesTheHalfWrittenOutput) {
 TEST_F(Conversion, AFailingCloseRemovesTheOutput) {
   files.failClose = true;
   EXPECT_EQ(code({1, 2, 3}), 1);
-  EXPECT_EQ(console.str(), "  error: cannot write the output file.\n");
+  EXPECT_EQ(console.str(), errorWrite);
   EXPECT_FALSE(fileExists(output));
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/AllocationCounter.h"
-#include "support/ExpectedUsageText.h"
+#include "support/ExpectedOutput.h"
 #include "support/RecordingWriter.h"
 
 namespace {
