@@ -34,9 +34,21 @@ class CommandLine : public ::testing::Test {
 
   ProgramResult run(const std::vector<std::string>& arguments, ProgramRunOptions options = {}) {
     options.directory = dir.path().string();
-    ProgramResult result = runProgram(REELMAKE_BINARY, arguments, options);
+    const std::string program = options.asUnprivilegedUser ? copyForEveryone() : REELMAKE_BINARY;
+    ProgramResult result = runProgram(program, arguments, options);
     EXPECT_EQ(result.err, "") << "nothing may go to standard error";
     return result;
+  }
+  // The build tree may be closed to other users, so nobody runs a copy.
+  std::string copyForEveryone() {
+    const std::string copy = dir / "reelmake";
+    std::filesystem::copy_file(REELMAKE_BINARY, copy,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(
+        copy, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                  std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                  std::filesystem::perms::others_exec);
+    return copy;
   }
   void input(const Bytes& bytes, const std::string& name = "in.bin") {
     writeFile(dir / name, bytes);
