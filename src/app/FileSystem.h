@@ -1,16 +1,46 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
-// The few file operations the conversions need, as an interface so that tests
-// can make any one of them fail. Descriptors are plain POSIX descriptors.
+// The file operations the conversions need, as an interface so that tests can
+// make any one of them fail and so that each platform supplies its own.
+// Paths are UTF-8 byte strings; descriptors are small integers handed out by
+// the implementation.
 enum class FileKind { Regular, Directory, Fifo, CharacterDevice, BlockDevice, Other };
 
 struct FileIdentity {
   FileKind kind = FileKind::Other;
+  // Device and inode on POSIX; volume serial number and file index on Windows.
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
+  std::uint64_t linkCount = 1;
+  // Permission bits as the platform keeps them (the mode's low 12 bits on POSIX).
+  std::uint32_t permissions = 0;
+
+  bool isSameFileAs(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode;
+  }
+};
+
+// A path the file system worked out, kept in a fixed buffer so that no
+// conversion needs the heap. Always NUL-terminated.
+struct PathBuffer {
+  static constexpr std::size_t capacity = 4096;
+  std::array<char, capacity> text{};
+
+  const char* c_str() const { return text.data(); }
+};
+
+// What must be undone if the process is interrupted while it writes: the
+// partial file at path is removed (after being truncated through descriptor
+// when it is written in place), provided it is still the file identified.
+struct PartialOutput {
+  const char* path = nullptr;
+  FileIdentity identity;
+  int descriptor = -1;
+  bool truncateFirst = false;
 };
 
 class FileSystem {
@@ -20,28 +50,34 @@ class FileSystem {
   // Each returns -1 (or false) on failure, like the system calls behind it.
   virtual int openInput(const char* path) = 0;
   virtual bool identify(int descriptor, FileIdentity& identity) = 0;
+  // Follows symbolic links.
   virtual bool identifyPath(const char* path, FileIdentity& identity) = 0;
   // Seeks to the end to learn the size, then back to the start.
   virtual bool measure(int descriptor, std::uint64_t& size) = 0;
   virtual std::int64_t read(int descriptor, void* buffer, std::size_t count) = 0;
+
+  // The file that path finally names, symbolic links followed, for an
+  // existing path; false when it cannot be worked out.
+  virtual bool resolve(const char* path, PathBuffer& resolved) = 0;
+  // Opens an existing file for writing without changing it.
+  virtual int openExisting(const char* path) = 0;
+  // Creates, or truncates, path for writing, as a plain open would.
   virtual int createOutput(const char* path) = 0;
+  // Creates a new, hidden file in the directory of path, with default
+  // permissions, and tells its name.
+  virtual int createTemporary(const char* path, PathBuffer& name) = 0;
+  virtual bool setPermissions(int descriptor, std::uint32_t permissions) = 0;
+  virtual bool truncate(int descriptor) = 0;
   virtual std::int64_t write(int descriptor, const void* data, std::size_t count) = 0;
   virtual bool close(int descriptor) = 0;
-  // Removes the regular file that path names, through a symbolic link too.
-  virtual bool remove(const char* path) = 0;
+  // Puts the file at from in the place of to, in one step.
+  virtual bool replace(const char* from, const char* to) = 0;
+  // Removes path only if it still names the file identified.
+  virtual bool removeIfSame(const char* path, const FileIdentity& identity) = 0;
+
+  // Arms (or, with null, disarms) the clean-up that an interruption runs.
+  virtual void guardPartialOutput(const PartialOutput* partial) = 0;
 };
 
-class SystemFileSystem : public FileSystem {
- public:
-  int openInput(const char* path) override;
-  bool identify(int descriptor, FileIdentity& identity) override;
-  bool identifyPath(const char* path, FileIdentity& identity) override;
-  bool measure(int descriptor, std::uint64_t& size) override;
-  std::int64_t read(int descriptor, void* buffer, std::size_t count) override;
-  int createOutput(const char* path) override;
-  std::int64_t write(int descriptor, const void* data, std::size_t count) override;
-  bool close(int descriptor) override;
-  bool remove(const char* path) override;
-};
-
-SystemFileSystem& systemFileSystem();
+// The platform's own file system.
+FileSystem& systemFileSystem();

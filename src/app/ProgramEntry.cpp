@@ -1,7 +1,7 @@
 #include "app/ProgramEntry.h"
 
-#include <iostream>
 #include <memory>
+#include <ostream>
 #include <string_view>
 
 #include "BuildDate.h"
@@ -17,51 +17,121 @@ constexpr std::string_view banner =
     "  reelmake " REELMAKE_VERSION " (built " REELMAKE_BUILD_DATE ")\n\n";
 
 struct CommandLine {
+  const char* const* arguments;
+  std::int32_t argumentCount;
   std::int32_t optionCount;
   std::int32_t positionalCount;
   const char* const* positionals;
   const option::ParsedOption* optionsByIndex;
 
   bool isSet(OptionIndex index) const { return optionsByIndex[index].isSet(); }
+
+  // A long option's name is a whole argument; a letter sits inside its cluster.
+  bool isWholeArgument(const char* text) const {
+    for (std::int32_t i = 0; i < argumentCount; ++i) {
+      if (arguments[i] == text) return true;
+    }
+    return false;
+  }
 };
 
-void printBanner(bool withLeadingEmptyLine) {
+void write(std::ostream& console, std::string_view text) {
+  console.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+int reportError(std::ostream& console, std::string_view message) {
+  write(console, "  error: ");
+  write(console, message);
+  write(console, "\n");
+  console.flush();
+  return 1;
+}
+
+// Names the first unrecognised option as it was written: --name without any
+// =value, or a dash and the letter, also for a letter inside a cluster.
+int reportUnknownOption(const CommandLine& line, std::ostream& console) {
+  const option::ParsedOption& first = line.optionsByIndex[UNRECOGNISED];
+  write(console, "  error: unknown option '");
+  if (line.isWholeArgument(first.nameText)) {
+    write(console, {first.nameText, static_cast<std::size_t>(first.nameLength)});
+  } else {
+    write(console, "-");
+    write(console, {first.nameText, 1});
+  }
+  write(console, "'.\n");
+  console.flush();
+  return 1;
+}
+
+int convertCodeFile(const CommandLine& line, const ConversionChannels& channels) {
+  const char* const* files = line.positionals;
+  const std::optional<StartValue> startAddress = parseStartValue(files[3]);
+  if (!startAddress) {
+    return reportError(channels.console, "the start value is not a decimal number.");
+  }
+  return convertCode(files[0], files[1], files[2], *startAddress, channels);
+}
+
+int convertBasicProgram(const CommandLine& line, const ConversionChannels& channels) {
+  const char* const* files = line.positionals;
+  std::optional<StartValue> startLine;
+  if (line.positionalCount == 4) {
+    startLine = parseStartValue(files[3]);
+    if (!startLine) {
+      return reportError(channels.console, "the start value is not a decimal number.");
+    }
+  }
+  return convertBasic(files[0], files[1], files[2], startLine, channels);
+}
+
+// Exactly one conversion with the right number of file names, or an error
+// that says what is wrong with the command line.
+int convertSelected(const CommandLine& line, const ConversionChannels& channels) {
+  std::ostream& console = channels.console;
+  if (line.isSet(UNRECOGNISED)) {
+    return reportUnknownOption(line, console);
+  }
+  if (line.optionCount > 1) {
+    return reportError(console, "use only one of -b, -c and -r.");
+  }
+  const std::int32_t fileCount = line.positionalCount;
+  if (line.isSet(BASIC)) {
+    return fileCount == 3 || fileCount == 4
+               ? convertBasicProgram(line, channels)
+               : reportError(console,
+                             "-b needs an input, an output, a tape name and an optional start "
+                             "line.");
+  }
+  if (line.isSet(CODE)) {
+    return fileCount == 4 ? convertCodeFile(line, channels)
+                          : reportError(console,
+                                        "-c needs an input, an output, a tape name and a start "
+                                        "address.");
+  }
+  if (fileCount != 2) {
+    return reportError(console, "a headerless block needs an input and an output.");
+  }
+  return convertHeaderless(line.positionals[0], line.positionals[1], line.isSet(RAW), channels);
+}
+
+void printBanner(bool withLeadingEmptyLine, std::ostream& console) {
   if (withLeadingEmptyLine) {
-    std::cout.put('\n');
+    console.put('\n');
   }
-  std::cout.write(banner.data(), static_cast<std::streamsize>(banner.size()));
-  std::cout.flush();
+  write(console, banner);
+  console.flush();
 }
 
-void printUsage() {
-  option::PrintUsageImplementation::OStreamWriter<std::ostream> writer(std::cout);
+void printUsage(std::ostream& console) {
+  option::PrintUsageImplementation::OStreamWriter<std::ostream> writer(console);
   option::PrintUsageImplementation::printUsageTable(writer, usageTable);
-  std::cout.flush();
-}
-
-int convertSelected(const CommandLine& line) {
-  const ConversionChannels channels{systemFileSystem(), std::cout};
-  const std::int32_t k = line.optionCount;
-  const std::int32_t n = line.positionalCount;
-  const char* const* p = line.positionals;
-  if ((k == 0 || (k == 1 && line.isSet(RAW))) && n == 2) {
-    return convertHeaderless(p[0], p[1], line.isSet(RAW), channels);
-  }
-  if (k == 1 && line.isSet(BASIC) && n == 3) {
-    return convertBasic(p[0], p[1], p[2], std::nullopt, channels);
-  }
-  if (k == 1 && line.isSet(BASIC) && n == 4) {
-    return convertBasic(p[0], p[1], p[2], parseStartValue(p[3]), channels);
-  }
-  if (k == 1 && line.isSet(CODE) && n == 4) {
-    return convertCode(p[0], p[1], p[2], parseStartValue(p[3]), channels);
-  }
-  return 0;
+  console.flush();
 }
 
 }  // namespace
 
-int programEntry(int argumentCount, const char* const* argumentVector) {
+int programEntry(int argumentCount, const char* const* argumentVector, FileSystem& files,
+                 std::ostream& console) {
   // Without even the program's name this is a call without arguments.
   const std::int32_t count = argumentCount > 0 ? argumentCount - 1 : 0;
   const char* const* arguments = argumentCount > 0 ? argumentVector + 1 : argumentVector;
@@ -74,11 +144,12 @@ int programEntry(int argumentCount, const char* const* argumentVector) {
   if (parser.failed) {
     return 1;
   }
-  printBanner(count > 0);
+  printBanner(count > 0, console);
   if (count == 0 || optionsByIndex[HELP].isSet()) {
-    printUsage();
+    printUsage(console);
     return 0;
   }
-  return convertSelected(
-      {parser.occurrenceCount, parser.positionalCount, parser.positionals, optionsByIndex.get()});
+  const CommandLine line{arguments,         count, parser.occurrenceCount, parser.positionalCount,
+                         parser.positionals, optionsByIndex.get()};
+  return convertSelected(line, ConversionChannels{files, console});
 }

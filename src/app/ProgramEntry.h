@@ -1,5 +1,11 @@
 #pragma once
 
-// Parses the command line, prints the banner or the usage text, runs the
-// selected conversion and returns the exit status.
-int programEntry(int argumentCount, const char* const* argumentVector);
+#include <iosfwd>
+
+#include "app/FileSystem.h"
+
+// Parses the command line, prints the banner and the usage text or an error
+// on console, runs the selected conversion through files and returns the
+// exit status: 0, or 1 after one error line.
+int programEntry(int argumentCount, const char* const* argumentVector, FileSystem& files,
+                 std::ostream& console);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 // A start line or load address as typed: what the tape keeps (the low 16 bits
 // of the exact value, two's complement) and whether the value is below zero.
@@ -9,6 +10,6 @@ struct StartValue {
   bool negative = false;
 };
 
-// Optional leading white space, an optional sign, then decimal digits up to
-// the first non-digit, of any length; no digits gives 0.
-StartValue parseStartValue(const char* text);
+// Optional white space, an optional sign, one or more decimal digits of any
+// number, optional white space; nothing else. No value for any other text.
+std::optional<StartValue> parseStartValue(const char* text);

@@ -1,5 +1,7 @@
 #include "app/TapeWriter.h"
 
+#include "app/OutputFile.h"
+
 #include <algorithm>
 #include <cstring>
 #include <ostream>
@@ -53,11 +55,10 @@ void storeLittleEndian(std::uint8_t* target, std::uint16_t value) {
   target[1] = static_cast<std::uint8_t>(value >> 8U);
 }
 
-bool nameTheSameFile(FileSystem& files, const char* first, const char* second) {
+bool isSameFile(FileSystem& files, const char* first, const char* second) {
   FileIdentity a;
   FileIdentity b;
-  return files.identifyPath(first, a) && files.identifyPath(second, b) && a.device == b.device &&
-         a.inode == b.inode;
+  return files.identifyPath(first, a) && files.identifyPath(second, b) && a.isSameFileAs(b);
 }
 
 bool isSeekable(FileKind kind) {
@@ -104,7 +105,7 @@ Failure readOpenInput(FileSystem& files, int descriptor, const FileIdentity& inp
 Failure loadInput(FileSystem& files, const char* inputPath, const char* outputPath,
                   std::size_t offset, std::size_t limit, std::size_t& size) {
   // Compared before opening: opening a FIFO waits for its other end.
-  if (nameTheSameFile(files, inputPath, outputPath)) {
+  if (isSameFile(files, inputPath, outputPath)) {
     return Failure::SameFile;
   }
   const int descriptor = files.openInput(inputPath);
@@ -119,42 +120,18 @@ Failure loadInput(FileSystem& files, const char* inputPath, const char* outputPa
   return failure;
 }
 
-bool writeAll(FileSystem& files, int descriptor, std::span<const std::uint8_t> bytes) {
-  const std::uint8_t* data = bytes.data();
-  std::size_t count = bytes.size();
-  while (count > 0) {
-    const std::int64_t written = files.write(descriptor, data, count);
-    if (written <= 0) {
-      return false;
-    }
-    data += written;
-    count -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-// Writes the pieces in order; on any failure a regular output file is removed
-// again, so no half-written tape is left behind.
+// Writes the pieces in order through an output that a failure leaves as it
+// was before.
 Failure writeTape(FileSystem& files, const char* outputPath,
                   std::initializer_list<std::span<const std::uint8_t>> pieces) {
-  const int descriptor = files.createOutput(outputPath);
-  if (descriptor < 0) {
+  OutputFile output(files);
+  if (!output.open(outputPath)) {
     return Failure::CannotCreate;
   }
-  FileIdentity output;
-  const bool isRegular = files.identify(descriptor, output) && output.kind == FileKind::Regular;
-  bool written = true;
   for (const auto piece : pieces) {
-    written = written && writeAll(files, descriptor, piece);
+    output.write(piece);
   }
-  const bool closed = files.close(descriptor);
-  if (written && closed) {
-    return Failure::None;
-  }
-  if (isRegular) {
-    files.remove(outputPath);
-  }
-  return Failure::CannotWrite;
+  return output.commit() ? Failure::None : Failure::CannotWrite;
 }
 
 // Frames the input that sits behind the flag byte: flag, data, checksum.

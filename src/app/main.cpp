@@ -1,10 +1,10 @@
-#include <csignal>
+#include <iostream>
 
+#include "app/FileSystem.h"
+#include "app/Platform.h"
 #include "app/ProgramEntry.h"
 
 int main(int argc, char** argv) {
-  // A reader that goes away must make a write fail with a message, not kill
-  // the program silently.
-  std::signal(SIGPIPE, SIG_IGN);
-  return programEntry(argc, argv);
+  prepareProcess();
+  return programEntry(argc, argv, systemFileSystem(), std::cout);
 }
