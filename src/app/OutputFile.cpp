@@ -58,6 +58,8 @@ bool OutputFile::openReplacement(const char* path, const std::uint32_t* permissi
     return false;
   }
   placement = Placement::Replacing;
+  // One that cannot be identified is left behind on failure: removing it by
+  // its name alone could remove another file.
   if (!files.identify(descriptor, written) ||
       (permissions != nullptr && !files.setPermissions(descriptor, *permissions))) {
     abandon();

@@ -28,31 +28,31 @@ TEST(StartValue, KeepsTheLowSixteenBitsOfTheExactValue) {
       {"000123", 123, false},
   };
   for (const Case& c : cases) {
-    const StartValue value = parseStartValue(c.text);
+    const StartValue value = parseStartValue(c.text).value();
     EXPECT_EQ(value.low16, c.low16) << c.text;
     EXPECT_EQ(value.negative, c.negative) << c.text;
   }
 }
 
-TEST(StartValue, ReadsLeadingBlanksAndStopsAtTheFirstNonDigit) {
-  const Case cases[] = {
-      {"  \t\n42", 42, false}, {"12abc", 12, false}, {"1e5", 1, false}, {"", 0, false},
-      {"abc", 0, false},       {"-", 0, false},      {"+-3", 0, false}, {"- 3", 0, false},
-      {" -9x", 0xFFF7, true},  {"4 2", 4, false},
-  };
-  for (const Case& c : cases) {
-    const StartValue value = parseStartValue(c.text);
-    EXPECT_EQ(value.low16, c.low16) << '"' << c.text << '"';
-    EXPECT_EQ(value.negative, c.negative) << '"' << c.text << '"';
+TEST(StartValue, AllowsWhiteSpaceAroundTheNumberAndNothingElse) {
+  const Case accepted[] = {{"  \t\n42", 42, false}, {"42 \r\n", 42, false}, {" -9 ", 0xFFF7, true}};
+  for (const Case& c : accepted) {
+    const std::optional<StartValue> value = parseStartValue(c.text);
+    ASSERT_TRUE(value.has_value()) << '"' << c.text << '"';
+    EXPECT_EQ(value->low16, c.low16) << '"' << c.text << '"';
+    EXPECT_EQ(value->negative, c.negative) << '"' << c.text << '"';
+  }
+  for (const char* text : {"", " ", "-", "+-3", "- 3", "4 2", "12abc", "1e5", "0x10", "abc"}) {
+    EXPECT_FALSE(parseStartValue(text).has_value()) << '"' << text << '"';
   }
 }
 
 TEST(StartValue, HandlesThousandsOfDigits) {
   // 10^5000 + 32768: 10^5000 is divisible by 2^16, so the low bits are 32768.
   std::string text = "1" + std::string(5000 - 5, '0') + "32768";
-  EXPECT_EQ(parseStartValue(text.c_str()).low16, 0x8000);
+  EXPECT_EQ(parseStartValue(text.c_str()).value().low16, 0x8000);
   text = "-" + text;
-  const StartValue negative = parseStartValue(text.c_str());
+  const StartValue negative = parseStartValue(text.c_str()).value();
   EXPECT_EQ(negative.low16, 0x8000);
   EXPECT_TRUE(negative.negative);
 }

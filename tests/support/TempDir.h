@@ -1,11 +1,9 @@
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <string>
-#include <vector>
 
-using Bytes = std::vector<std::uint8_t>;
+#include "support/Bytes.h"
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes.

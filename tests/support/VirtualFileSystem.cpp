@@ -1,0 +1,258 @@
+#include "support/VirtualFileSystem.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+std::string directoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool copyInto(const std::string& text, PathBuffer& buffer) {
+  if (text.size() >= PathBuffer::capacity) return false;
+  std::memcpy(buffer.text.data(), text.c_str(), text.size() + 1);
+  return true;
+}
+
+}  // namespace
+
+void VirtualFileSystem::create(const std::string& path, const Bytes& data, FileKind kind) {
+  names[path] = newInode(kind, data);
+}
+
+void VirtualFileSystem::makeDirectory(const std::string& path, bool writable) {
+  directories[path] = writable;
+  names[path] = newInode(FileKind::Directory, {});
+}
+
+void VirtualFileSystem::link(const std::string& existing, const std::string& path) {
+  names[path] = names.at(existing);
+}
+
+void VirtualFileSystem::symlink(const std::string& target, const std::string& path) {
+  links[path] = target;
+}
+
+void VirtualFileSystem::setPermissions(const std::string& path, std::uint32_t permissions) {
+  files.at(names.at(follow(path))).permissions = permissions;
+}
+
+bool VirtualFileSystem::exists(const std::string& path) const {
+  return inodeAt(path) != nullptr;
+}
+
+const VirtualFileSystem::Bytes& VirtualFileSystem::contents(const std::string& path) const {
+  const std::uint64_t* inode = inodeAt(path);
+  if (inode == nullptr) throw std::logic_error("no file " + path);
+  return files.at(*inode).data;
+}
+
+std::uint32_t VirtualFileSystem::permissionsOf(const std::string& path) const {
+  return files.at(*inodeAt(path)).permissions;
+}
+
+std::vector<std::string> VirtualFileSystem::paths() const {
+  std::vector<std::string> all;
+  for (const auto& [path, inode] : names) all.push_back(path);
+  for (const auto& [path, target] : links) all.push_back(path);
+  std::sort(all.begin(), all.end());
+  return all;
+}
+
+bool VirtualFileSystem::allClosed() const {
+  return std::none_of(descriptors.begin(), descriptors.end(),
+                      [](const Descriptor& descriptor) { return descriptor.open; });
+}
+
+bool VirtualFileSystem::fails(Operation operation) {
+  ++callCounts[operation];
+  if (successCounts[operation] >= failAfter[operation]) return true;
+  ++successCounts[operation];
+  return false;
+}
+
+std::string VirtualFileSystem::follow(const std::string& path) const {
+  std::string current = path;
+  for (int depth = 0; depth < 40; ++depth) {
+    const auto link = links.find(current);
+    if (link == links.end()) return current;
+    current = link->second;
+  }
+  return current;
+}
+
+const std::uint64_t* VirtualFileSystem::inodeAt(const std::string& path) const {
+  const auto found = names.find(follow(path));
+  return found == names.end() ? nullptr : &found->second;
+}
+
+std::uint64_t VirtualFileSystem::newInode(FileKind kind, const Bytes& data) {
+  files[nextInode] = File{kind, data, kind == FileKind::Directory ? 0755U : 0644U};
+  return nextInode++;
+}
+
+int VirtualFileSystem::openDescriptor(std::uint64_t inode, bool forWriting) {
+  descriptors.push_back(Descriptor{inode, forWriting});
+  return static_cast<int>(descriptors.size()) + 2;
+}
+
+VirtualFileSystem::Descriptor* VirtualFileSystem::find(int descriptor) {
+  const auto index = static_cast<std::size_t>(descriptor - 3);
+  if (descriptor < 3 || index >= descriptors.size() || !descriptors[index].open) {
+    throw std::logic_error("use of a descriptor that is not open");
+  }
+  return &descriptors[index];
+}
+
+FileIdentity VirtualFileSystem::identityOf(std::uint64_t inode) const {
+  FileIdentity identity;
+  const File& file = files.at(inode);
+  identity.kind = file.kind;
+  identity.device = 1;
+  identity.inode = inode;
+  identity.linkCount = static_cast<std::uint64_t>(
+      std::count_if(names.begin(), names.end(), [inode](const auto& name) {
+        return name.second == inode;
+      }));
+  identity.permissions = file.permissions;
+  return identity;
+}
+
+bool VirtualFileSystem::mayCreateIn(const std::string& path) const {
+  const auto directory = directories.find(directoryOf(path));
+  return directory == directories.end() || directory->second;
+}
+
+int VirtualFileSystem::openInput(const char* path) {
+  const std::uint64_t* inode = inodeAt(path);
+  if (fails(OpenInput) || inode == nullptr) return -1;
+  return openDescriptor(*inode, false);
+}
+
+bool VirtualFileSystem::identify(int descriptor, FileIdentity& identity) {
+  const std::uint64_t inode = find(descriptor)->inode;
+  if (fails(Identify)) return false;
+  identity = identityOf(inode);
+  return true;
+}
+
+bool VirtualFileSystem::identifyPath(const char* path, FileIdentity& identity) {
+  const std::uint64_t* inode = inodeAt(path);
+  if (fails(IdentifyPath) || inode == nullptr) return false;
+  identity = identityOf(*inode);
+  return true;
+}
+
+bool VirtualFileSystem::measure(int descriptor, std::uint64_t& size) {
+  Descriptor* open = find(descriptor);
+  const File& file = files.at(open->inode);
+  if (fails(Measure) || (measureOnlyRegular && file.kind != FileKind::Regular)) return false;
+  size = file.data.size() + measureExtra;
+  open->position = 0;
+  return true;
+}
+
+std::int64_t VirtualFileSystem::read(int descriptor, void* buffer, std::size_t count) {
+  Descriptor* open = find(descriptor);
+  if (open->forWriting) throw std::logic_error("read from a file opened for writing");
+  if (fails(Read)) return -1;
+  const Bytes& data = files.at(open->inode).data;
+  std::size_t got = std::min(count, data.size() - std::min(open->position, data.size()));
+  if (readChunk > 0) got = std::min(got, readChunk);
+  if (got > 0) std::memcpy(buffer, data.data() + open->position, got);
+  open->position += got;
+  return static_cast<std::int64_t>(got);
+}
+
+bool VirtualFileSystem::resolve(const char* path, PathBuffer& resolved) {
+  const std::string target = follow(path);
+  return !fails(Resolve) && names.count(target) != 0 && copyInto(target, resolved);
+}
+
+int VirtualFileSystem::openExisting(const char* path) {
+  const std::uint64_t* inode = inodeAt(path);
+  if (fails(OpenExisting) || inode == nullptr || (files.at(*inode).permissions & 0200U) == 0) {
+    return -1;
+  }
+  return openDescriptor(*inode, true);
+}
+
+int VirtualFileSystem::createOutput(const char* path) {
+  if (fails(CreateOutput)) return -1;
+  const std::string target = follow(path);
+  const auto found = names.find(target);
+  if (found == names.end()) {
+    if (!mayCreateIn(target)) return -1;
+    create(target, {});
+    return openDescriptor(names.at(target), true);
+  }
+  File& file = files.at(found->second);
+  if (file.kind == FileKind::Directory) return -1;
+  file.data.clear();
+  return openDescriptor(found->second, true);
+}
+
+int VirtualFileSystem::createTemporary(const char* path, PathBuffer& name) {
+  const std::string directory = directoryOf(path);
+  const std::string temporary = (directory.empty() ? "" : directory + "/") + ".reelmake-" +
+                                std::to_string(++temporaryCount);
+  if (fails(CreateTemporary) || !mayCreateIn(temporary) || !copyInto(temporary, name)) return -1;
+  create(temporary, {});
+  return openDescriptor(names.at(temporary), true);
+}
+
+bool VirtualFileSystem::setPermissions(int descriptor, std::uint32_t permissions) {
+  const std::uint64_t inode = find(descriptor)->inode;
+  if (fails(SetPermissions)) return false;
+  files.at(inode).permissions = permissions;
+  return true;
+}
+
+bool VirtualFileSystem::truncate(int descriptor) {
+  const std::uint64_t inode = find(descriptor)->inode;
+  if (fails(Truncate)) return false;
+  files.at(inode).data.clear();
+  return true;
+}
+
+std::int64_t VirtualFileSystem::write(int descriptor, const void* data, std::size_t count) {
+  Descriptor* open = find(descriptor);
+  if (!open->forWriting) throw std::logic_error("write to a file opened for reading");
+  if (writeChunk > 0) count = std::min(count, writeChunk);
+  if (writeLimit >= 0) {
+    count = std::min(count, static_cast<std::size_t>(std::max<std::int64_t>(writeLimit - bytesWritten, 0)));
+  }
+  if (count == 0 || fails(Write)) return -1;
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  Bytes& target = files.at(open->inode).data;
+  target.insert(target.end(), bytes, bytes + count);
+  bytesWritten += static_cast<std::int64_t>(count);
+  return static_cast<std::int64_t>(count);
+}
+
+bool VirtualFileSystem::close(int descriptor) {
+  find(descriptor)->open = false;
+  return !fails(Close);
+}
+
+bool VirtualFileSystem::replace(const char* from, const char* to) {
+  const auto source = names.find(from);
+  if (fails(Replace) || source == names.end()) return false;
+  const std::uint64_t inode = source->second;
+  names.erase(source);
+  links.erase(to);
+  names[to] = inode;
+  return true;
+}
+
+bool VirtualFileSystem::removeIfSame(const char* path, const FileIdentity& identity) {
+  const auto found = names.find(path);
+  if (fails(RemoveIfSame) || found == names.end() || found->second != identity.inode) {
+    return false;
+  }
+  names.erase(found);
+  return true;
+}
