@@ -227,3 +227,5 @@ void prepareProcess() {
     }
   }
 }
+
+ProgramArguments programArguments(int argc, char** argv) { return {argc, argv}; }

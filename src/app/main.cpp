@@ -6,5 +6,6 @@
 
 int main(int argc, char** argv) {
   prepareProcess();
-  return programEntry(argc, argv, systemFileSystem(), std::cout);
+  const ProgramArguments arguments = programArguments(argc, argv);
+  return programEntry(arguments.count, arguments.vector, systemFileSystem(), std::cout);
 }

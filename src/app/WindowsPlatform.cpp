@@ -1,0 +1,338 @@
+// The file system and the process set-up on the Win32 API. Paths arrive as
+// UTF-8 and go to the API as UTF-16; nothing here uses the ANSI code page.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// Must come after windows.h.
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/FileSystem.h"
+#include "app/Platform.h"
+
+namespace {
+
+// Paths are converted into fixed buffers, so that no conversion needs the heap.
+using WidePath = std::array<wchar_t, PathBuffer::capacity>;
+
+bool widen(const char* text, WidePath& wide) {
+  const int length = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(),
+                                           static_cast<int>(wide.size()));
+  return length > 0;
+}
+
+bool narrow(const wchar_t* text, char* out, std::size_t capacity) {
+  const int length = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out, static_cast<int>(capacity),
+                                           nullptr, nullptr);
+  return length > 0;
+}
+
+constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Named pipes are never opened just to look at them: that would take one of
+// the server's instances away from the real reader.
+bool isPipePath(const char* path) {
+  const auto separator = [](char c) { return c == '\\' || c == '/'; };
+  return separator(path[0]) && separator(path[1]) && path[2] == '.' && separator(path[3]) &&
+         ::_strnicmp(path + 4, "pipe", 4) == 0 && separator(path[8]);
+}
+
+HANDLE openPath(const char* path, DWORD access, DWORD disposition, DWORD flags = 0) {
+  WidePath wide;
+  if (!widen(path, wide)) return INVALID_HANDLE_VALUE;
+  return ::CreateFileW(wide.data(), access, shareAll, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+}
+
+bool describe(HANDLE handle, FileIdentity& identity) {
+  identity = FileIdentity{};
+  switch (::GetFileType(handle)) {
+    case FILE_TYPE_CHAR:
+      identity.kind = FileKind::CharacterDevice;
+      return true;
+    case FILE_TYPE_PIPE:
+      identity.kind = FileKind::Fifo;
+      return true;
+    case FILE_TYPE_DISK:
+      break;
+    default:
+      return false;
+  }
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(handle, &information)) return false;
+  const bool directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  identity.kind = directory ? FileKind::Directory : FileKind::Regular;
+  identity.device = information.dwVolumeSerialNumber;
+  identity.inode = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32U) |
+                   information.nFileIndexLow;
+  identity.linkCount = information.nNumberOfLinks;
+  const bool readOnly = (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  identity.permissions = readOnly ? 0444U : 0666U;
+  return true;
+}
+
+// The partial output a Ctrl+C or a closing console must remove. The handler
+// runs on a thread of its own, so it reads a copy made before arming.
+struct InterruptCleanup {
+  PathBuffer path;
+  FileIdentity identity;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  bool truncateFirst = false;
+};
+InterruptCleanup cleanup;
+volatile LONG cleanupArmed = 0;
+
+bool removeIfStill(const char* path, const FileIdentity& identity) {
+  // Opened without following a link, checked, then deleted through the very
+  // handle checked, so no other file can be removed in between.
+  const HANDLE handle = openPath(path, DELETE | FILE_READ_ATTRIBUTES, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  FileIdentity found;
+  bool removed = false;
+  if (describe(handle, found) && found.isSameFileAs(identity)) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    removed = ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                           sizeof disposition) != 0;
+  }
+  ::CloseHandle(handle);
+  return removed;
+}
+
+BOOL WINAPI removePartialAndDie(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+    return FALSE;
+  }
+  if (::InterlockedExchange(&cleanupArmed, 0) != 0) {
+    if (cleanup.truncateFirst) {
+      LARGE_INTEGER start{};
+      ::SetFilePointerEx(cleanup.handle, start, nullptr, FILE_BEGIN);
+      ::SetEndOfFile(cleanup.handle);
+    }
+    removeIfStill(cleanup.path.c_str(), cleanup.identity);
+  }
+  // The status a console program ends with when Ctrl+C ends it.
+  ::ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+class WindowsFileSystem final : public FileSystem {
+ public:
+  int openInput(const char* path) override {
+    return adopt(openPath(path, GENERIC_READ, OPEN_EXISTING));
+  }
+
+  bool identify(int descriptor, FileIdentity& identity) override {
+    return describe(handleOf(descriptor), identity);
+  }
+
+  bool identifyPath(const char* path, FileIdentity& identity) override {
+    if (isPipePath(path)) return false;
+    const HANDLE handle =
+        openPath(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool described = describe(handle, identity);
+    ::CloseHandle(handle);
+    return described;
+  }
+
+  bool measure(int descriptor, std::uint64_t& size) override {
+    const HANDLE handle = handleOf(descriptor);
+    LARGE_INTEGER length{};
+    const LARGE_INTEGER start{};
+    if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileSizeEx(handle, &length) ||
+        !::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN)) {
+      return false;
+    }
+    size = static_cast<std::uint64_t>(length.QuadPart);
+    return true;
+  }
+
+  std::int64_t read(int descriptor, void* buffer, std::size_t count) override {
+    DWORD got = 0;
+    const DWORD asked = count > 0x40000000U ? 0x40000000U : static_cast<DWORD>(count);
+    if (::ReadFile(handleOf(descriptor), buffer, asked, &got, nullptr)) return got;
+    // A pipe whose writer has closed has simply ended.
+    return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+  }
+
+  bool resolve(const char* path, PathBuffer& resolved) override {
+    const HANDLE handle =
+        openPath(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    WidePath wide;
+    const DWORD length = ::GetFinalPathNameByHandleW(handle, wide.data(),
+                                                     static_cast<DWORD>(wide.size()), 0);
+    ::CloseHandle(handle);
+    if (length == 0 || length >= wide.size()) {
+      // Without a final name the path as given still names the file.
+      return std::strlen(path) < PathBuffer::capacity &&
+             std::strcpy(resolved.text.data(), path) != nullptr;
+    }
+    return narrow(wide.data(), resolved.text.data(), PathBuffer::capacity);
+  }
+
+  int openExisting(const char* path) override {
+    return adopt(openPath(path, GENERIC_WRITE, OPEN_EXISTING));
+  }
+
+  int createOutput(const char* path) override {
+    const int descriptor = adopt(openPath(path, GENERIC_WRITE, OPEN_ALWAYS));
+    if (descriptor >= 0 && ::GetFileType(handleOf(descriptor)) == FILE_TYPE_DISK) {
+      truncate(descriptor);
+    }
+    return descriptor;
+  }
+
+  int createTemporary(const char* path, PathBuffer& name) override {
+    std::uint64_t seed = (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 32U) ^
+                         ::GetTickCount64() ^ reinterpret_cast<std::uintptr_t>(&name);
+    for (int attempt = 0; attempt < 100; ++attempt, seed = seed * 6364136223846793005U + 1) {
+      if (!temporaryNameNear(path, seed, name)) return -1;
+      const HANDLE handle = openPath(name.c_str(), GENERIC_WRITE, CREATE_NEW);
+      if (handle != INVALID_HANDLE_VALUE) return adopt(handle);
+      if (::GetLastError() != ERROR_FILE_EXISTS) return -1;
+    }
+    return -1;
+  }
+
+  // Only the read-only attribute stands for permissions here, and a file
+  // that has it is never replaced.
+  bool setPermissions(int /*descriptor*/, std::uint32_t /*permissions*/) override { return true; }
+
+  bool truncate(int descriptor) override {
+    const HANDLE handle = handleOf(descriptor);
+    const LARGE_INTEGER start{};
+    return ::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) && ::SetEndOfFile(handle);
+  }
+
+  std::int64_t write(int descriptor, const void* data, std::size_t count) override {
+    DWORD done = 0;
+    const DWORD asked = count > 0x40000000U ? 0x40000000U : static_cast<DWORD>(count);
+    if (!::WriteFile(handleOf(descriptor), data, asked, &done, nullptr)) return -1;
+    return done;
+  }
+
+  bool close(int descriptor) override {
+    const HANDLE handle = handleOf(descriptor);
+    handles[static_cast<std::size_t>(descriptor)] = INVALID_HANDLE_VALUE;
+    return ::CloseHandle(handle) != 0;
+  }
+
+  bool replace(const char* from, const char* to) override {
+    WidePath wideFrom;
+    WidePath wideTo;
+    return widen(from, wideFrom) && widen(to, wideTo) &&
+           ::MoveFileExW(wideFrom.data(), wideTo.data(), MOVEFILE_REPLACE_EXISTING) != 0;
+  }
+
+  bool removeIfSame(const char* path, const FileIdentity& identity) override {
+    return removeIfStill(path, identity);
+  }
+
+  void guardPartialOutput(const PartialOutput* partial) override {
+    ::InterlockedExchange(&cleanupArmed, 0);
+    if (partial == nullptr || std::strlen(partial->path) >= PathBuffer::capacity) return;
+    std::strcpy(cleanup.path.text.data(), partial->path);
+    cleanup.identity = partial->identity;
+    cleanup.handle = handleOf(partial->descriptor);
+    cleanup.truncateFirst = partial->truncateFirst;
+    ::InterlockedExchange(&cleanupArmed, 1);
+  }
+
+ private:
+  // A conversion holds at most two files open at once.
+  static constexpr std::size_t handleSlots = 8;
+
+  int adopt(HANDLE handle) {
+    if (handle == INVALID_HANDLE_VALUE) return -1;
+    for (std::size_t slot = 0; slot < handleSlots; ++slot) {
+      if (handles[slot] == INVALID_HANDLE_VALUE) {
+        handles[slot] = handle;
+        return static_cast<int>(slot);
+      }
+    }
+    ::CloseHandle(handle);
+    return -1;
+  }
+
+  HANDLE handleOf(int descriptor) const {
+    const auto slot = static_cast<std::size_t>(descriptor);
+    return descriptor >= 0 && slot < handleSlots ? handles[slot] : INVALID_HANDLE_VALUE;
+  }
+
+  // Writes "<directory of path>\.reelmake-XXXXXX" into name; false if too long.
+  static bool temporaryNameNear(const char* path, std::uint64_t seed, PathBuffer& name) {
+    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::size_t directoryLength = 0;
+    for (std::size_t i = 0; path[i] != '\0'; ++i) {
+      if (path[i] == '/' || path[i] == '\\' || path[i] == ':') directoryLength = i + 1;
+    }
+    constexpr char prefix[] = ".reelmake-";
+    constexpr std::size_t randomLetters = 6;
+    if (directoryLength + sizeof prefix + randomLetters > PathBuffer::capacity) return false;
+    char* out = name.text.data();
+    std::memcpy(out, path, directoryLength);
+    out += directoryLength;
+    std::memcpy(out, prefix, sizeof prefix - 1);
+    out += sizeof prefix - 1;
+    for (std::size_t i = 0; i < randomLetters; ++i) {
+      *out++ = letters[seed % (sizeof letters - 1)];
+      seed /= sizeof letters - 1;
+    }
+    *out = '\0';
+    return true;
+  }
+
+  std::array<HANDLE, handleSlots> handles = [] {
+    std::array<HANDLE, handleSlots> empty{};
+    empty.fill(INVALID_HANDLE_VALUE);
+    return empty;
+  }();
+};
+
+}  // namespace
+
+FileSystem& systemFileSystem() {
+  static WindowsFileSystem instance;
+  return instance;
+}
+
+void prepareProcess() {
+  // The same bytes as on every other platform: no line feed becomes CR LF.
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::SetConsoleCtrlHandler(removePartialAndDie, TRUE);
+}
+
+ProgramArguments programArguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return {argc, argv};
+  // Kept for the whole run: the parser's records point into these texts.
+  static std::vector<std::string> texts;
+  static std::vector<const char*> vector;
+  texts.resize(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string& text = texts[static_cast<std::size_t>(i)];
+    text.assign(static_cast<std::size_t>(bytes > 0 ? bytes - 1 : 0), '\0');
+    if (bytes > 1) {
+      ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), bytes, nullptr, nullptr);
+    }
+  }
+  ::LocalFree(wide);
+  for (const std::string& text : texts) vector.push_back(text.c_str());
+  vector.push_back(nullptr);
+  return {count, vector.data()};
+}
