@@ -110,8 +110,8 @@ bool OutputFile::commit() {
   }
   const bool closed = files.close(descriptor);
   descriptor = -1;
-  if (!closed || (placement == Placement::Replacing &&
-                  !files.replace(temporary.c_str(), target.c_str()))) {
+  if (!closed ||
+      (placement == Placement::Replacing && !files.replace(temporary.c_str(), target.c_str()))) {
     abandon();
     return false;
   }

@@ -90,15 +90,15 @@ constexpr char nameLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
 std::uint64_t nameSeed() {
   struct timespec now {};
   ::clock_gettime(CLOCK_REALTIME, &now);
-  return static_cast<std::uint64_t>(now.tv_nsec) ^
-         (static_cast<std::uint64_t>(now.tv_sec) << 20U) ^
+  return static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 20U) ^
          (static_cast<std::uint64_t>(::getpid()) << 40U);
 }
 
 // Writes "<directory of path>/.reelmake-XXXXXX" into name; false if too long.
 bool temporaryNameNear(const char* path, std::uint64_t seed, PathBuffer& name) {
   const char* slash = std::strrchr(path, '/');
-  const std::size_t directoryLength = slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
+  const std::size_t directoryLength =
+      slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
   constexpr char prefix[] = ".reelmake-";
   constexpr std::size_t randomLetters = 6;
   if (directoryLength + sizeof prefix + randomLetters > PathBuffer::capacity) {
@@ -168,9 +168,8 @@ class PosixFileSystem final : public FileSystem {
     std::uint64_t seed = nameSeed();
     for (int attempt = 0; attempt < 100; ++attempt, seed = seed * 6364136223846793005U + 1) {
       if (!temporaryNameNear(path, seed, name)) return -1;
-      const int descriptor = retryInterrupted([&] {
-        return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      });
+      const int descriptor = retryInterrupted(
+          [&] { return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
       if (descriptor >= 0 || errno != EEXIST) return descriptor;
     }
     return -1;

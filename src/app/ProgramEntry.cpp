@@ -149,7 +149,11 @@ int programEntry(int argumentCount, const char* const* argumentVector, FileSyste
     printUsage(console);
     return 0;
   }
-  const CommandLine line{arguments,         count, parser.occurrenceCount, parser.positionalCount,
-                         parser.positionals, optionsByIndex.get()};
+  const CommandLine line{arguments,
+                         count,
+                         parser.occurrenceCount,
+                         parser.positionalCount,
+                         parser.positionals,
+                         optionsByIndex.get()};
   return convertSelected(line, ConversionChannels{files, console});
 }

@@ -1,11 +1,10 @@
 #include "app/TapeWriter.h"
 
-#include "app/OutputFile.h"
-
 #include <algorithm>
-#include <cstring>
 #include <ostream>
 #include <string_view>
+
+#include "app/OutputFile.h"
 
 namespace {
 
@@ -191,21 +190,9 @@ Failure convertWithHeader(const char* inputPath, const char* outputPath, TapeHea
 }  // namespace
 
 std::uint8_t xorChecksum(std::span<const std::uint8_t> bytes) {
-  // Eight bytes at a time: XOR is bytewise, so folding the word at the end
-  // gives the same result as a byte loop, several times faster.
-  std::uint64_t wide = 0;
-  std::size_t i = 0;
-  for (; i + 8 <= bytes.size(); i += 8) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, bytes.data() + i, sizeof word);
-    wide ^= word;
-  }
-  wide ^= wide >> 32U;
-  wide ^= wide >> 16U;
-  wide ^= wide >> 8U;
-  auto checksum = static_cast<std::uint8_t>(wide & 0xFFU);
-  for (; i < bytes.size(); ++i) {
-    checksum = static_cast<std::uint8_t>(checksum ^ bytes[i]);
+  std::uint8_t checksum = 0;
+  for (const std::uint8_t byte : bytes) {
+    checksum = static_cast<std::uint8_t>(checksum ^ byte);
   }
   return checksum;
 }

@@ -27,8 +27,8 @@ namespace {
 using WidePath = std::array<wchar_t, PathBuffer::capacity>;
 
 bool widen(const char* text, WidePath& wide) {
-  const int length = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(),
-                                           static_cast<int>(wide.size()));
+  const int length =
+      ::MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), static_cast<int>(wide.size()));
   return length > 0;
 }
 
@@ -74,8 +74,8 @@ bool describe(HANDLE handle, FileIdentity& identity) {
   const bool directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   identity.kind = directory ? FileKind::Directory : FileKind::Regular;
   identity.device = information.dwVolumeSerialNumber;
-  identity.inode = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32U) |
-                   information.nFileIndexLow;
+  identity.inode =
+      (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32U) | information.nFileIndexLow;
   identity.linkCount = information.nNumberOfLinks;
   const bool readOnly = (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   identity.permissions = readOnly ? 0444U : 0666U;
@@ -172,8 +172,8 @@ class WindowsFileSystem final : public FileSystem {
         openPath(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
     if (handle == INVALID_HANDLE_VALUE) return false;
     WidePath wide;
-    const DWORD length = ::GetFinalPathNameByHandleW(handle, wide.data(),
-                                                     static_cast<DWORD>(wide.size()), 0);
+    const DWORD length =
+        ::GetFinalPathNameByHandleW(handle, wide.data(), static_cast<DWORD>(wide.size()), 0);
     ::CloseHandle(handle);
     if (length == 0 || length >= wide.size()) {
       // Without a final name the path as given still names the file.

@@ -32,8 +32,8 @@ class ProgramEntry : public ::testing::Test {
     for (const std::string& argument : arguments) vector.push_back(argument.c_str());
     vector.push_back(nullptr);
     std::ostringstream console;
-    const int status = programEntry(static_cast<int>(vector.size() - 1), vector.data(), files,
-                                    console);
+    const int status =
+        programEntry(static_cast<int>(vector.size() - 1), vector.data(), files, console);
     return {status, console.str()};
   }
 
@@ -68,14 +68,14 @@ TEST_F(ProgramEntry, WithoutArgumentsPrintsTheBannerAndTheUsage) {
 }
 
 TEST_F(ProgramEntry, HelpAmongTheOptionsWinsOverEverything) {
-  for (const Arguments& arguments : std::vector<Arguments>{
-           {"-h"},
-           {"--help"},
-           {"--help=x"},
-           {"-rbh", "x"},
-           {"-c", "--help", "in.bin", "out.tap", "n", "1"},
-           {"-x", "-h", "--", "a"},
-           {"-c", "-h", "in.bin", "out.tap", "n", "0x10"}}) {
+  for (const Arguments& arguments :
+       std::vector<Arguments>{{"-h"},
+                              {"--help"},
+                              {"--help=x"},
+                              {"-rbh", "x"},
+                              {"-c", "--help", "in.bin", "out.tap", "n", "1"},
+                              {"-x", "-h", "--", "a"},
+                              {"-c", "-h", "in.bin", "out.tap", "n", "0x10"}}) {
     expectRun(arguments, 0, expectedUsageText);
   }
   EXPECT_TRUE(files.paths().empty());

@@ -40,9 +40,7 @@ void VirtualFileSystem::setPermissions(const std::string& path, std::uint32_t pe
   files.at(names.at(follow(path))).permissions = permissions;
 }
 
-bool VirtualFileSystem::exists(const std::string& path) const {
-  return inodeAt(path) != nullptr;
-}
+bool VirtualFileSystem::exists(const std::string& path) const { return inodeAt(path) != nullptr; }
 
 const VirtualFileSystem::Bytes& VirtualFileSystem::contents(const std::string& path) const {
   const std::uint64_t* inode = inodeAt(path);
@@ -113,10 +111,8 @@ FileIdentity VirtualFileSystem::identityOf(std::uint64_t inode) const {
   identity.kind = file.kind;
   identity.device = 1;
   identity.inode = inode;
-  identity.linkCount = static_cast<std::uint64_t>(
-      std::count_if(names.begin(), names.end(), [inode](const auto& name) {
-        return name.second == inode;
-      }));
+  identity.linkCount = static_cast<std::uint64_t>(std::count_if(
+      names.begin(), names.end(), [inode](const auto& name) { return name.second == inode; }));
   identity.permissions = file.permissions;
   return identity;
 }
@@ -197,8 +193,8 @@ int VirtualFileSystem::createOutput(const char* path) {
 
 int VirtualFileSystem::createTemporary(const char* path, PathBuffer& name) {
   const std::string directory = directoryOf(path);
-  const std::string temporary = (directory.empty() ? "" : directory + "/") + ".reelmake-" +
-                                std::to_string(++temporaryCount);
+  const std::string temporary =
+      (directory.empty() ? "" : directory + "/") + ".reelmake-" + std::to_string(++temporaryCount);
   if (fails(CreateTemporary) || !mayCreateIn(temporary) || !copyInto(temporary, name)) return -1;
   create(temporary, {});
   return openDescriptor(names.at(temporary), true);
@@ -223,7 +219,8 @@ std::int64_t VirtualFileSystem::write(int descriptor, const void* data, std::siz
   if (!open->forWriting) throw std::logic_error("write to a file opened for reading");
   if (writeChunk > 0) count = std::min(count, writeChunk);
   if (writeLimit >= 0) {
-    count = std::min(count, static_cast<std::size_t>(std::max<std::int64_t>(writeLimit - bytesWritten, 0)));
+    count = std::min(
+        count, static_cast<std::size_t>(std::max<std::int64_t>(writeLimit - bytesWritten, 0)));
   }
   if (count == 0 || fails(Write)) return -1;
   const auto* bytes = static_cast<const std::uint8_t*>(data);

@@ -59,10 +59,12 @@ class VirtualFileSystem final : public FileSystem {
   const PartialOutput* guarded() const { return guardedPartial; }
 
   // Faults: the call after `succeeding` successful ones fails, and all after it.
-  void failOn(Operation operation, std::size_t succeeding = 0) { failAfter[operation] = succeeding; }
-  std::size_t readChunk = 0;   // most bytes one read delivers (0: no limit)
-  std::size_t writeChunk = 0;  // most bytes one write takes (0: no limit)
-  std::int64_t writeLimit = -1;   // bytes written in all before writes fail (-1: none)
+  void failOn(Operation operation, std::size_t succeeding = 0) {
+    failAfter[operation] = succeeding;
+  }
+  std::size_t readChunk = 0;       // most bytes one read delivers (0: no limit)
+  std::size_t writeChunk = 0;      // most bytes one write takes (0: no limit)
+  std::int64_t writeLimit = -1;    // bytes written in all before writes fail (-1: none)
   std::uint64_t measureExtra = 0;  // measured size exceeds the data by this much
   bool measureOnlyRegular = true;  // pipes and devices cannot seek
 
@@ -111,8 +113,8 @@ class VirtualFileSystem final : public FileSystem {
   std::int64_t bytesWritten = 0;
   std::size_t callCounts[operationCount] = {};
   std::size_t successCounts[operationCount] = {};
-  std::size_t failAfter[operationCount] = {
-      SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX,
-      SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX};
+  std::size_t failAfter[operationCount] = {SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX,
+                                           SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX,
+                                           SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX};
   const PartialOutput* guardedPartial = nullptr;
 };
