@@ -1,6 +1,7 @@
 // Runs the counting and the storing pass over fuzzed argument vectors, with
 // the program's own option table or with a table built from the input, and
-// checks the stored records against a plain walk of the vector.
+// judges the records by properties of their own and against a plain walk of
+// the vector.
 //
 // Input layout: a flag byte (bit 0: table from the input; bits 1-3: how many
 // trailing arguments the count leaves out; bit 4: a null vector when there
@@ -12,7 +13,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -30,15 +30,21 @@ using option::ArgVerdict;
 using option::OptionSpec;
 using option::ParsedOption;
 
-// Pointers into unrelated objects are compared through std::less, which is
-// a total order where the built-in operators are not.
-bool isWithin(const void* pointer, const void* begin, const void* end) {
-  const std::less<const void*> before;
-  return !before(pointer, begin) && before(pointer, end);
+constexpr std::size_t mostRows = 8;
+constexpr std::uint32_t indexKinds = 12;
+constexpr std::size_t mostArguments = 64;
+
+bool isTerminating(const OptionSpec& row) { return row.shortNames == nullptr; }
+
+const OptionSpec* endOf(const OptionSpec* table) {
+  while (!isTerminating(*table)) {
+    ++table;
+  }
+  return table;
 }
 
-// The table and vector of the current run, for the checks that the argument
-// checks make on the occurrence they are handed.
+// The table of the current run, for the checks that the argument checks
+// make on the occurrence they are handed.
 const OptionSpec* currentTable = nullptr;
 const OptionSpec* currentTableEnd = nullptr;
 
@@ -49,7 +55,7 @@ void checkOccurrence(const ParsedOption& occurrence) {
 }
 
 // The argument checks that fuzzed rows choose from. Each decides from the
-// occurrence alone, so both passes see the same verdicts.
+// candidate alone, so both passes and the reference walk see the same verdicts.
 enum class Check { None, Takes, Drops, Refuses, Unusual, Negative, TakesDigits, RefusesBang };
 constexpr int checkKinds = 8;
 
@@ -101,146 +107,188 @@ Check checkOfRow(const OptionSpec& row) {
   violated("a row with an unknown check");
 }
 
-// One occurrence as an independent walk of the vector finds it.
+// The table and the argument vector of one run, built from the input. The
+// rows and the vector point into strings held here, so a case never moves.
+class ParseCase {
+ public:
+  explicit ParseCase(InputCursor& cursor) {
+    const std::uint8_t flags = cursor.byte();
+    table = (flags & 1U) != 0 ? readTable(cursor) : usageTable;
+    tableEnd = endOf(table);
+    arguments = cursor.pieces(mostArguments);
+    for (const std::string& argument : arguments) {
+      entries.push_back(argument.c_str());
+    }
+    entries.push_back(nullptr);
+    const auto leftOut = static_cast<std::int32_t>((flags >> 1U) & 7U);
+    count = std::max(static_cast<std::int32_t>(arguments.size()) - leftOut, 0);
+    const bool nullVector = arguments.empty() && (flags & 0x10U) != 0;
+    vector = nullVector ? nullptr : entries.data();
+  }
+  ParseCase(const ParseCase&) = delete;
+  ParseCase& operator=(const ParseCase&) = delete;
+  ~ParseCase() = default;
+
+  const OptionSpec* table = nullptr;
+  const OptionSpec* tableEnd = nullptr;
+  std::vector<std::string> arguments;
+  std::int32_t count = 0;
+  const char* const* vector = nullptr;
+
+ private:
+  // Every row gets a long name, maybe an empty one, as in the program's
+  // table: the reference walk looks long names up in every row.
+  const OptionSpec* readTable(InputCursor& cursor) {
+    const std::size_t rowCount = cursor.byte() % (mostRows + 1);
+    // Rows point into the names, so the names must never move.
+    names.reserve(2 * rowCount);
+    for (std::size_t i = 0; i < rowCount; ++i) {
+      const std::uint32_t index = cursor.byte() % indexKinds;
+      const option::ArgValidator check = checks[cursor.byte() % checkKinds];
+      const std::string& shortNames = names.emplace_back(cursor.text(4));
+      const std::string& longName = names.emplace_back(cursor.text(6));
+      rows.push_back({index, static_cast<std::int32_t>(i), shortNames.c_str(), longName.c_str(),
+                      check, nullptr});
+    }
+    rows.push_back({0, 0, nullptr, nullptr, nullptr, nullptr});
+    return rows.data();
+  }
+
+  std::vector<std::string> names;
+  std::vector<OptionSpec> rows;
+  std::vector<const char*> entries;
+};
+
+// Both passes, run the way the program runs them: count, allocate, store.
+struct ParseRun {
+  explicit ParseRun(const ParseCase& parseCase)
+      : stats(parseCase.table, parseCase.count, parseCase.vector),
+        byIndex(std::make_unique<ParsedOption[]>(stats.indexCapacity)),
+        buffer(std::make_unique<ParsedOption[]>(stats.occurrenceCapacity)),
+        parser(parseCase.table, parseCase.count, parseCase.vector, byIndex.get(), buffer.get()) {}
+
+  const option::Stats stats;
+  const std::unique_ptr<ParsedOption[]> byIndex;
+  const std::unique_ptr<ParsedOption[]> buffer;
+  const option::Parser parser;
+};
+
+// One occurrence as the reference walk finds it.
 struct Occurrence {
   const OptionSpec* row;
   const char* name;
   const char* argument;
 };
 
-struct Walk {
+// The parse as the option syntax describes it, entry by entry, written for
+// clarity rather than speed. Where the parser compares addresses to learn
+// whether an argument came from the next entry, the walk knows it from
+// where it took the argument.
+class ReferenceWalk {
+ public:
+  ReferenceWalk(const OptionSpec* table, std::int32_t count, const char* const* vector)
+      : table(table) {
+    const std::int32_t entries = vector == nullptr ? 0 : count;
+    std::int32_t at = 0;
+    while (at < entries && isOption(vector[at])) {
+      const std::string_view argument(vector[at++]);
+      if (argument == "--") {
+        break;
+      }
+      const char* following = at < entries ? vector[at] : nullptr;
+      const bool tookFollowing = argument[1] == '-' ? walkLongOption(argument.data(), following)
+                                                    : walkCluster(argument.data(), following);
+      if (refused) {
+        return;
+      }
+      at += tookFollowing ? 1 : 0;
+    }
+    if (at < entries && vector[at] != nullptr) {
+      positionalCount = entries - at;
+      positionals = vector + at;
+    }
+  }
+
   std::vector<Occurrence> occurrences;
   bool refused = false;
   std::int32_t positionalCount = 0;
   const char* const* positionals = nullptr;
-};
 
-bool isTerminating(const OptionSpec& row) { return row.shortNames == nullptr; }
-
-const OptionSpec* catchAllOf(const OptionSpec* table) {
-  for (const OptionSpec* row = table; !isTerminating(*row); ++row) {
-    if (row->shortNames[0] == '\0' && row->longName[0] == '\0') {
-      return row;
-    }
+ private:
+  static bool isOption(const char* argument) {
+    return argument != nullptr && argument[0] == '-' && argument[1] != '\0';
   }
-  return nullptr;
-}
 
-const OptionSpec* longRowFor(const OptionSpec* table, const char* search) {
-  for (const OptionSpec* row = table; !isTerminating(*row) && row->longName != nullptr; ++row) {
-    const std::string_view name(row->longName);
-    const std::string_view text(search);
-    if (text.substr(0, name.size()) == name &&
-        (text.size() == name.size() || text[name.size()] == '=')) {
-      return row;
-    }
+  const OptionSpec* catchAll() const {
+    const auto found = std::find_if(table, endOf(table), [](const OptionSpec& row) {
+      return row.shortNames[0] == '\0' && row.longName[0] == '\0';
+    });
+    return isTerminating(*found) ? nullptr : found;
   }
-  return nullptr;
-}
 
-const OptionSpec* shortRowFor(const OptionSpec* table, char character) {
-  for (const OptionSpec* row = table; !isTerminating(*row); ++row) {
-    for (const char* name = row->shortNames; *name != '\0'; ++name) {
-      if (*name == character) {
-        return row;
+  const OptionSpec* rowForLongName(std::string_view search) const {
+    const auto found = std::find_if(table, endOf(table), [search](const OptionSpec& row) {
+      const std::string_view longName(row.longName);
+      return search.substr(0, longName.size()) == longName &&
+             (search.size() == longName.size() || search[longName.size()] == '=');
+    });
+    return isTerminating(*found) ? catchAll() : found;
+  }
+
+  const OptionSpec* rowForLetter(char letter) const {
+    const auto found = std::find_if(table, endOf(table), [letter](const OptionSpec& row) {
+      return std::string_view(row.shortNames).find(letter) != std::string_view::npos;
+    });
+    return isTerminating(*found) ? catchAll() : found;
+  }
+
+  // Both return whether the option took the following entry as its argument.
+  bool walkLongOption(const char* argument, const char* following) {
+    const char* equals = std::strchr(argument + 2, '=');
+    const char* candidate = equals != nullptr ? equals + 1 : following;
+    return occur(rowForLongName(argument + 2), argument, candidate) && equals == nullptr &&
+           following != nullptr;
+  }
+
+  bool walkCluster(const char* argument, const char* following) {
+    for (const char* letter = argument + 1; *letter != '\0' && !refused; ++letter) {
+      const bool lastLetter = letter[1] == '\0';
+      if (occur(rowForLetter(*letter), letter, lastLetter ? following : letter + 1)) {
+        return lastLetter && following != nullptr;
       }
     }
+    return false;
   }
-  return nullptr;
-}
 
-// The parse as the option syntax defines it, written for clarity rather
-// than speed, to compare the parser's records with.
-Walk walkArguments(const OptionSpec* table, std::int32_t count, const char* const* vector) {
-  Walk walk;
-  if (vector == nullptr) {
-    count = 0;
-  }
-  const OptionSpec* catchAll = catchAllOf(table);
-  std::int32_t at = 0;
-  // The verdict for one occurrence; false when the walk stops.
-  bool taken = false;
-  auto handle = [&](const OptionSpec* row, const char* name, const char* candidate) {
-    taken = false;
-    row = row != nullptr ? row : catchAll;
+  // Notes one occurrence; says whether its check took the candidate.
+  bool occur(const OptionSpec* row, const char* name, const char* candidate) {
     if (row == nullptr) {
-      return true;
+      return false;
     }
     const ArgVerdict verdict = verdictOf(checkOfRow(*row), candidate);
     if (verdict == option::ArgumentRefused) {
-      walk.refused = true;
+      refused = true;
       return false;
     }
-    taken = verdict == option::ArgumentTaken;
     const bool keeps = verdict != option::NoArgument && verdict != option::ArgumentDropped;
-    walk.occurrences.push_back({row, name, keeps ? candidate : nullptr});
-    return true;
-  };
-  while (at < count) {
-    const char* argument = vector[at];
-    if (argument == nullptr || argument[0] != '-' || argument[1] == '\0') {
-      break;
-    }
-    if (std::strcmp(argument, "--") == 0) {
-      ++at;
-      break;
-    }
-    const char* following = at + 1 < count ? vector[at + 1] : nullptr;
-    bool consumesFollowing = false;
-    if (argument[1] == '-') {
-      const char* equals = std::strchr(argument + 2, '=');
-      const char* candidate = equals != nullptr ? equals + 1 : following;
-      if (!handle(longRowFor(table, argument + 2), argument, candidate)) {
-        return walk;
-      }
-      consumesFollowing = taken && following != nullptr && candidate == following;
-    } else {
-      for (const char* character = argument + 1; *character != '\0'; ++character) {
-        const char* candidate = character[1] != '\0' ? character + 1 : following;
-        if (!handle(shortRowFor(table, *character), character, candidate)) {
-          return walk;
-        }
-        if (taken) {
-          consumesFollowing = following != nullptr && candidate == following;
-          break;
-        }
-      }
-    }
-    at += consumesFollowing ? 2 : 1;
+    occurrences.push_back({row, name, keeps ? candidate : nullptr});
+    return verdict == option::ArgumentTaken;
   }
-  if (at < count && vector[at] != nullptr) {
-    walk.positionalCount = count - at;
-    walk.positionals = vector + at;
-  }
-  return walk;
-}
 
-std::int32_t expectedNameLength(const char* name) {
-  if (name[0] != '-' || name[1] == '\0') {
-    return 1;
-  }
-  const char* equals = std::strchr(name + 1, '=');
-  return static_cast<std::int32_t>(
-      equals != nullptr ? equals - name : static_cast<std::ptrdiff_t>(std::strlen(name)));
-}
-
-bool isEmptyRecord(const ParsedOption& record) {
-  return !record.isSet() && record.nameText == nullptr && record.argText == nullptr &&
-         record.nameLength == 0 && record.next() == &record && record.prev() == &record &&
-         record.isFirst() && record.isLast();
-}
+  const OptionSpec* table;
+};
 
 bool isAloneInList(const ParsedOption& record) {
   return record.next() == &record && record.prev() == &record && record.isFirst() &&
          record.isLast();
 }
 
-void checkPointsIntoVector(const char* text, const std::vector<std::string>& arguments,
-                           bool mayBeNull) {
-  if (text == nullptr) {
-    require(mayBeNull, "a record without a name");
-    return;
-  }
+bool isEmptyRecord(const ParsedOption& record) {
+  return !record.isSet() && record.nameText == nullptr && record.argText == nullptr &&
+         record.nameLength == 0 && isAloneInList(record);
+}
+
+void checkPointsIntoVector(const char* text, const std::vector<std::string>& arguments) {
   for (const std::string& argument : arguments) {
     if (isWithin(text, argument.data(), argument.data() + argument.size() + 1)) {
       return;
@@ -249,37 +297,69 @@ void checkPointsIntoVector(const char* text, const std::vector<std::string>& arg
   violated("a record points outside the argument vector");
 }
 
-bool sameContent(const ParsedOption& record, const Occurrence& occurrence) {
-  return record.spec == occurrence.row && record.nameText == occurrence.name &&
-         record.argText == occurrence.argument;
+// What a name is, judged without measuring it the way the record does: it
+// lies within its text and ends where an option name can end. A name that
+// starts with a dash and goes on, a long option or a dash inside a cluster
+// with letters behind it, ends at '=' or at the end of its text and passes
+// no '=' after its dash; any other name is its single letter.
+void checkName(const ParsedOption& record) {
+  const char* name = record.nameText;
+  require(record.nameLength >= 1, "an empty name");
+  for (std::int32_t i = 0; i < record.nameLength; ++i) {
+    require(name[i] != '\0', "a name runs past the end of its text");
+  }
+  if (name[0] != '-' || name[1] == '\0') {
+    require(record.nameLength == 1, "a letter's name is longer than the letter");
+    return;
+  }
+  for (std::int32_t i = 1; i < record.nameLength; ++i) {
+    require(name[i] != '=', "a dashed name passes an '='");
+  }
+  const char end = name[record.nameLength];
+  require(end == '\0' || end == '=', "a dashed name ends inside a word");
+}
+
+void checkRecord(const ParsedOption& record, const ParseCase& parseCase,
+                 const Occurrence& expected) {
+  require(isWithin(record.spec, parseCase.table, parseCase.tableEnd),
+          "a record's row is not in the table");
+  require(record.nameText != nullptr, "a record without a name");
+  checkPointsIntoVector(record.nameText, parseCase.arguments);
+  if (record.argText != nullptr) {
+    checkPointsIntoVector(record.argText, parseCase.arguments);
+  }
+  require(record.spec == expected.row && record.nameText == expected.name &&
+              record.argText == expected.argument,
+          "a record differs from the walk of the vector");
+  checkName(record);
 }
 
 // The list of one index: headed by its options-by-index element, then the
 // buffer records of its later occurrences in command-line order, linked both
 // ways and closed by the flagged links.
-void checkIndexList(const ParsedOption& head, std::uint32_t index, const ParsedOption* buffer,
+void checkIndexList(const ParsedOption& head, std::uint64_t index, const ParsedOption* buffer,
                     std::int32_t stored) {
-  std::vector<std::int32_t> positions;
+  std::vector<const ParsedOption*> members;
   for (std::int32_t i = 0; i < stored; ++i) {
     if (buffer[i].spec->optionIndex == index) {
-      positions.push_back(i);
+      members.push_back(&buffer[i]);
     }
   }
-  if (positions.empty()) {
+  if (members.empty()) {
     require(isEmptyRecord(head), "an index without occurrences is not empty");
     return;
   }
-  const ParsedOption& first = buffer[positions[0]];
+  const ParsedOption& first = *members[0];
   require(head.spec == first.spec && head.nameText == first.nameText &&
               head.argText == first.argText && head.nameLength == first.nameLength,
           "an index does not hold a copy of its first occurrence");
   require(isAloneInList(first), "the buffer record of a first occurrence is linked");
   require(head.isFirst(), "the head of a list is not flagged as its first record");
   const ParsedOption* record = &head;
-  for (std::size_t k = 1; k < positions.size(); ++k) {
+  for (std::size_t k = 1; k < members.size(); ++k) {
     require(!record->isLast(), "a list ends early");
     const ParsedOption* next = record->next();
-    require(next == &buffer[positions[k]], "a list is out of command-line order");
+    require(next == members[k], "a list is out of command-line order");
     require(next->prev() == record && !next->isFirst(), "a backward link is wrong");
     record = next;
   }
@@ -287,133 +367,53 @@ void checkIndexList(const ParsedOption& head, std::uint32_t index, const ParsedO
   require(head.prev() == record, "the head does not lead back to the last record");
 }
 
-void checkParse(const OptionSpec* table, const std::vector<std::string>& arguments,
-                std::int32_t count, const char* const* vector) {
-  currentTable = table;
-  currentTableEnd = table;
-  std::uint32_t largestIndex = 0;
-  bool hasRows = false;
-  while (!isTerminating(*currentTableEnd)) {
-    largestIndex = std::max(largestIndex, currentTableEnd->optionIndex);
-    hasRows = true;
-    ++currentTableEnd;
+void checkCapacities(const ParseCase& parseCase, const ParseRun& run) {
+  std::uint64_t largestIndexPlusTwo = 1;
+  for (const OptionSpec* row = parseCase.table; row != parseCase.tableEnd; ++row) {
+    largestIndexPlusTwo = std::max(largestIndexPlusTwo, std::uint64_t{row->optionIndex} + 2);
   }
-
-  const option::Stats stats(table, count, vector);
-  require(stats.indexCapacity == (hasRows ? largestIndex + 2 : 1), "indexCapacity");
-  const auto byIndex = std::make_unique<ParsedOption[]>(stats.indexCapacity);
-  const auto buffer = std::make_unique<ParsedOption[]>(stats.occurrenceCapacity);
-  const option::Parser parser(table, count, vector, byIndex.get(), buffer.get());
-
-  const Walk walk = walkArguments(table, count, vector);
-  require(parser.failed == walk.refused, "failed does not match a refusal");
+  require(run.stats.indexCapacity == largestIndexPlusTwo, "indexCapacity");
   // Both passes see the same verdicts, so they agree even when a check refuses.
-  require(stats.occurrenceCapacity == static_cast<std::uint32_t>(parser.occurrenceCount) + 1,
-          "the counting pass counted other than what the storing pass stored");
-  require(static_cast<std::size_t>(parser.occurrenceCount) == walk.occurrences.size(),
-          "occurrenceCount");
-  require(parser.positionalCount == walk.positionalCount, "positionalCount");
-  require(parser.positionals == walk.positionals, "positionals");
-  if (parser.positionalCount > 0) {
-    require(parser.positionals + parser.positionalCount == vector + count,
-            "the positionals are not the tail of the vector");
-  }
-  require(isEmptyRecord(buffer[stats.occurrenceCapacity - 1]), "the last buffer element is set");
+  require(
+      run.stats.occurrenceCapacity == static_cast<std::uint32_t>(run.parser.occurrenceCount) + 1,
+      "the counting pass counted other than what the storing pass stored");
+  require(isEmptyRecord(run.buffer[run.stats.occurrenceCapacity - 1]),
+          "the last buffer element is set");
+}
 
-  for (std::int32_t i = 0; i < parser.occurrenceCount; ++i) {
-    const ParsedOption& record = buffer[static_cast<std::size_t>(i)];
-    require(isWithin(record.spec, table, currentTableEnd), "a record's row is not in the table");
-    checkPointsIntoVector(record.nameText, arguments, false);
-    checkPointsIntoVector(record.argText, arguments, true);
-    require(sameContent(record, walk.occurrences[static_cast<std::size_t>(i)]),
-            "a record differs from the walk of the vector");
-    require(record.nameLength == expectedNameLength(record.nameText), "nameLength");
-  }
-  for (std::uint32_t index = 0; index < stats.indexCapacity; ++index) {
-    checkIndexList(byIndex[index], index, buffer.get(), parser.occurrenceCount);
+void checkPositionals(const ParseCase& parseCase, const ParseRun& run, const ReferenceWalk& walk) {
+  require(run.parser.positionalCount == walk.positionalCount, "positionalCount");
+  require(run.parser.positionals == walk.positionals, "positionals");
+  if (run.parser.positionalCount > 0) {
+    require(
+        run.parser.positionals + run.parser.positionalCount == parseCase.vector + parseCase.count,
+        "the positionals are not the tail of the vector");
   }
 }
 
-class InputCursor {
- public:
-  InputCursor(const std::uint8_t* data, std::size_t size) : data(data), size(size) {}
-
-  std::uint8_t byte() { return position < size ? data[position++] : 0; }
-  std::string text(std::size_t longest) {
-    std::string result;
-    while (position < size && data[position] != 0) {
-      if (result.size() < longest) {
-        result.push_back(static_cast<char>(data[position]));
-      }
-      ++position;
-    }
-    ++position;
-    return result;
+void judge(const ParseCase& parseCase, const ParseRun& run) {
+  const ReferenceWalk walk(parseCase.table, parseCase.count, parseCase.vector);
+  require(run.parser.failed == walk.refused, "failed does not match a refusal");
+  checkCapacities(parseCase, run);
+  checkPositionals(parseCase, run, walk);
+  require(static_cast<std::size_t>(run.parser.occurrenceCount) == walk.occurrences.size(),
+          "occurrenceCount");
+  for (std::size_t i = 0; i < walk.occurrences.size(); ++i) {
+    checkRecord(run.buffer[i], parseCase, walk.occurrences[i]);
   }
-  bool atEnd() const { return position >= size; }
-  std::vector<std::string> pieces(std::size_t most) {
-    std::vector<std::string> result;
-    if (atEnd()) {
-      return result;
-    }
-    std::string piece;
-    for (; position < size; ++position) {
-      if (data[position] == 0) {
-        result.push_back(piece);
-        piece.clear();
-      } else {
-        piece.push_back(static_cast<char>(data[position]));
-      }
-    }
-    result.push_back(piece);
-    if (result.size() > most) {
-      result.resize(most);
-    }
-    return result;
+  for (std::uint64_t index = 0; index < run.stats.indexCapacity; ++index) {
+    checkIndexList(run.byIndex[index], index, run.buffer.get(), run.parser.occurrenceCount);
   }
-
- private:
-  const std::uint8_t* data;
-  std::size_t size;
-  std::size_t position = 0;
-};
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   InputCursor cursor(data, size);
-  const std::uint8_t flags = cursor.byte();
-
-  std::vector<std::string> names;
-  std::vector<OptionSpec> rows;
-  const OptionSpec* table = usageTable;
-  if ((flags & 1U) != 0) {
-    const std::size_t rowCount = cursor.byte() % 9U;
-    // Rows point into the names, so the names must never move.
-    names.reserve(2 * rowCount);
-    for (std::size_t i = 0; i < rowCount; ++i) {
-      const std::uint32_t index = cursor.byte() % 12U;
-      const option::ArgValidator check = checks[cursor.byte() % checkKinds];
-      names.push_back(cursor.text(4));
-      names.push_back(cursor.text(6));
-      rows.push_back({index, static_cast<std::int32_t>(i), names[2 * i].c_str(),
-                      names[2 * i + 1].c_str(), check, nullptr});
-    }
-    rows.push_back({0, 0, nullptr, nullptr, nullptr, nullptr});
-    table = rows.data();
-  }
-
-  const std::vector<std::string> arguments = cursor.pieces(64);
-  std::vector<const char*> vector;
-  vector.reserve(arguments.size() + 1);
-  for (const std::string& argument : arguments) {
-    vector.push_back(argument.c_str());
-  }
-  vector.push_back(nullptr);
-  const auto leftOut = static_cast<std::int32_t>((flags >> 1U) & 7U);
-  const auto entries = static_cast<std::int32_t>(arguments.size());
-  const std::int32_t count = std::max(entries - leftOut, 0);
-  const bool nullVector = arguments.empty() && (flags & 0x10U) != 0;
-  checkParse(table, arguments, count, nullVector ? nullptr : vector.data());
+  const ParseCase parseCase(cursor);
+  currentTable = parseCase.table;
+  currentTableEnd = parseCase.tableEnd;
+  const ParseRun run(parseCase);
+  judge(parseCase, run);
   return 0;
 }

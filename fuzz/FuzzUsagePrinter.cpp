@@ -1,8 +1,9 @@
-// Prints option tables whose help texts come from the fuzz input through a
-// writer that checks every call: only blanks, line breaks and bytes of the
-// help texts, each help text byte at most once, every printable byte of
-// columns 0 to 7 exactly once, lines no wider than 80 cells unless a whole
-// part is too wide for its place, and an output of bounded size.
+// Prints option tables whose help texts come from the fuzz input and judges
+// the writer calls: only blanks, line breaks and bytes of the help texts,
+// each help text byte at most once, every printable byte of columns 0 to 7
+// exactly once, lines no wider than 80 cells but where the layout allows it,
+// and an output of bounded size. Lines are measured with the library's own
+// character measure: what is judged here is the layout, not the measure.
 //
 // Input layout: the help texts, separated by NULs; a help text that is the
 // single byte 0x01 stands for a row without help text (a table separator).
@@ -10,14 +11,15 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FuzzCheck.h"
 #include "option/OptionSpec.h"
 #include "option/StringWriter.h"
 #include "option/UsagePrinter.h"
+#include "option/UsageTextScanner.h"
 
 namespace {
 
@@ -26,67 +28,32 @@ using option::OptionSpec;
 constexpr std::int32_t lineWidth = 80;
 constexpr std::int32_t columnLimit = 8;
 constexpr std::size_t mostRows = 48;
-constexpr char nullHelpMarker = '\x01';
+constexpr const char* nullHelpMarker = "\x01";
 
 bool isSeparator(char byte) { return byte == '\t' || byte == '\v' || byte == '\n'; }
 
-bool isDoubleWidth(std::uint32_t codePoint) {
-  if (codePoint == 0x303F) {
-    return false;
-  }
-  struct Range {
-    std::uint32_t first;
-    std::uint32_t last;
-  };
-  static constexpr Range ranges[] = {{0x1100, 0x115F}, {0x2329, 0x232A}, {0x2E80, 0xA4C6},
-                                     {0xA960, 0xA97C}, {0xAC00, 0xD7FB}, {0xF900, 0xFAFF},
-                                     {0xFE10, 0xFE6B}, {0xFF01, 0xFF60}, {0xFFE0, 0xFFE6}};
-  for (const Range& range : ranges) {
-    if (codePoint >= range.first && codePoint <= range.last) {
-      return true;
-    }
-  }
-  return codePoint >= 0x1B000;
-}
-
-// The bits of a lead byte below its highest zero bit; 0xFE and 0xFF keep all.
-std::uint32_t valueBitsOf(std::uint8_t lead) {
-  if (lead <= 0xDF) return lead & 0x1FU;
-  if (lead <= 0xEF) return lead & 0x0FU;
-  if (lead <= 0xF7) return lead & 0x07U;
-  if (lead <= 0xFB) return lead & 0x03U;
-  if (lead <= 0xFD) return lead & 0x01U;
-  return lead;
-}
-
-// Screen cells of count bytes of help text: one per character, two for a
-// double-width one; a lead byte takes every continuation byte behind it.
 std::int32_t cellsOf(const char* text, std::int32_t count) {
   std::int32_t cells = 0;
-  std::int32_t i = 0;
-  while (i < count) {
-    const auto lead = static_cast<std::uint8_t>(text[i++]);
-    ++cells;
-    if (lead < 0xC2) {
-      continue;
-    }
-    std::uint32_t codePoint = valueBitsOf(lead);
-    while (i < count && (static_cast<std::uint8_t>(text[i]) & 0xC0U) == 0x80U) {
-      codePoint = (codePoint << 6U) | (static_cast<std::uint8_t>(text[i]) & 0x3FU);
-      ++i;
-    }
-    if (codePoint >= 0x1100 && isDoubleWidth(codePoint)) {
-      ++cells;
-    }
+  for (std::int32_t taken = 0; taken < count;) {
+    const option::CharacterSize size = option::measureCharacter(text + taken, count - taken);
+    cells += size.cells;
+    taken += size.bytes;
   }
   return cells;
 }
 
-// One help text with what the checks need to know about each of its bytes.
+// One help text with the column, counted by the tabs of its row, of each byte.
 struct HelpText {
+  explicit HelpText(std::string text) : text(std::move(text)) {
+    std::int32_t column = 0;
+    for (const char byte : this->text) {
+      column = byte == '\n' ? 0 : column + (byte == '\t' ? 1 : 0);
+      columnOf.push_back(column);
+    }
+  }
+
   std::string text;
-  std::vector<std::int32_t> columnOf;  // of each byte, counted by the tabs of its row
-  std::vector<bool> written;
+  std::vector<std::int32_t> columnOf;
 };
 
 // An upper bound on what the printer may write for one help text. Every
@@ -121,40 +88,113 @@ std::size_t outputBoundOf(const std::string& text) {
   return bound;
 }
 
-class CheckingWriter final : public option::PrintUsageImplementation::IStringWriter {
+// The option table of one run, built from the input. Its rows point into
+// the help texts held here, so a case never moves.
+class PrinterCase {
  public:
-  CheckingWriter(std::vector<HelpText>& helps, std::size_t bound) : helps(helps), bound(bound) {}
+  explicit PrinterCase(InputCursor& cursor) {
+    const std::vector<std::string> rowTexts = cursor.pieces(mostRows);
+    helps.reserve(rowTexts.size());
+    for (const std::string& rowText : rowTexts) {
+      const char* helpText = nullptr;
+      if (rowText != nullHelpMarker) {
+        helpText = helps.emplace_back(rowText).text.c_str();
+        outputBound += outputBoundOf(rowText);
+      }
+      const auto index = static_cast<std::uint32_t>(table.size());
+      table.push_back({index, 0, "", "", option::takesNoArgument, helpText});
+    }
+    table.push_back({0, 0, nullptr, nullptr, nullptr, nullptr});
+  }
+  PrinterCase(const PrinterCase&) = delete;
+  PrinterCase& operator=(const PrinterCase&) = delete;
+  ~PrinterCase() = default;
+
+  std::vector<HelpText> helps;
+  std::vector<OptionSpec> table;
+  std::size_t outputBound = 0;
+};
+
+struct WriterCall {
+  const char* text;
+  std::int32_t count;
+};
+
+// Keeps every call for the judge. The bound is checked as the calls come,
+// so that a printer that never stops is caught before it fills the memory.
+class RecordingWriter final : public option::PrintUsageImplementation::IStringWriter {
+ public:
+  explicit RecordingWriter(std::size_t bound) : bound(bound) {}
 
   void operator()(const char* text, std::int32_t count) override {
     require(count >= 0, "a negative count");
     total += static_cast<std::size_t>(count);
     require(total <= bound, "the output grows past its bound");
-    if (count == 0) {
-      require(findHelp(text, 0) != nullptr, "an empty write outside the help texts");
-      return;
+    calls.push_back({text, count});
+  }
+
+  std::vector<WriterCall> calls;
+
+ private:
+  std::size_t bound;
+  std::size_t total = 0;
+};
+
+std::vector<WriterCall> print(const PrinterCase& printerCase) {
+  RecordingWriter writer(printerCase.outputBound);
+  option::PrintUsageImplementation::printUsageTable(writer, printerCase.table.data());
+  return std::move(writer.calls);
+}
+
+// Follows the output call by call: where each byte came from and how wide
+// the current line has grown.
+class OutputJudge {
+ public:
+  explicit OutputJudge(const std::vector<HelpText>& helps) : helps(helps) {
+    for (const HelpText& help : helps) {
+      written.emplace_back(help.text.size(), false);
     }
-    HelpText* help = findHelp(text, count);
-    if (help != nullptr) {
-      writePiece(*help, text, count);
-    } else if (count == 1 && *text == ' ') {
+  }
+
+  void judgeCall(const WriterCall& call) {
+    wroteAnything = wroteAnything || call.count > 0;
+    const std::size_t help = findHelp(call);
+    if (call.count == 0) {
+      require(help != notFound, "an empty write outside the help texts");
+    } else if (help != notFound) {
+      judgePiece(help, call);
+    } else if (call.count == 1 && call.text[0] == ' ') {
       ++line.width;
       line.endsInPiece = false;
       endsInBreak = false;
-    } else if (count == 1 && *text == '\n') {
-      endLine();
+    } else if (call.count == 1 && call.text[0] == '\n') {
+      judgeLineEnd();
       endsInBreak = true;
     } else {
       violated("bytes written that are neither blank, line break nor help text");
     }
   }
 
-  // Every text row ends in a line break, so any help text gives output.
-  void finish(bool anyHelpText) const {
-    require(total > 0 || !anyHelpText, "help texts but no output");
-    require(total == 0 || endsInBreak, "something was written after the last line break");
+  // Every text row ends in a line break, so any help text gives output; and
+  // only the blank at a wrap break is dropped, so every other byte of
+  // columns 0 to 7 reaches the output.
+  void judgeEnd() const {
+    require(wroteAnything || helps.empty(), "help texts but no output");
+    require(!wroteAnything || endsInBreak, "something was written after the last line break");
+    for (std::size_t help = 0; help < helps.size(); ++help) {
+      const HelpText& source = helps[help];
+      for (std::size_t i = 0; i < source.text.size(); ++i) {
+        const char byte = source.text[i];
+        if (byte != ' ' && !isSeparator(byte) && source.columnOf[i] < columnLimit) {
+          require(written[help][i], "a byte of a help text was not written");
+        }
+      }
+    }
   }
 
  private:
+  static constexpr std::size_t notFound = static_cast<std::size_t>(-1);
+
   struct Line {
     std::int32_t width = 0;
     bool endsInPiece = false;
@@ -163,32 +203,32 @@ class CheckingWriter final : public option::PrintUsageImplementation::IStringWri
     bool pieceIsWholePart = false;
   };
 
-  HelpText* findHelp(const char* text, std::int32_t count) {
-    const std::less<const char*> before;
-    for (HelpText& help : helps) {
-      const char* begin = help.text.data();
-      // An empty write may sit on the terminating NUL.
-      const char* end = begin + help.text.size() + (count == 0 ? 1 : 0);
-      if (!before(text, begin) && before(text, end) && count <= end - text) {
-        return &help;
+  // An empty write may sit on a help text's terminating NUL.
+  std::size_t findHelp(const WriterCall& call) const {
+    for (std::size_t help = 0; help < helps.size(); ++help) {
+      const char* begin = helps[help].text.data();
+      const char* end = begin + helps[help].text.size() + (call.count == 0 ? 1 : 0);
+      if (isWithin(call.text, begin, end) && call.count <= end - call.text) {
+        return help;
       }
     }
-    return nullptr;
+    return notFound;
   }
 
-  void writePiece(HelpText& help, const char* text, std::int32_t count) {
-    const auto offset = static_cast<std::size_t>(text - help.text.data());
-    for (std::size_t i = offset; i < offset + static_cast<std::size_t>(count); ++i) {
-      require(!isSeparator(help.text[i]), "a markup byte was written");
-      require(help.columnOf[i] < columnLimit, "a byte of column 8 or beyond was written");
-      require(!help.written[i], "a help text byte was written twice");
-      help.written[i] = true;
+  void judgePiece(std::size_t help, const WriterCall& call) {
+    const std::string& text = helps[help].text;
+    const auto offset = static_cast<std::size_t>(call.text - text.data());
+    const std::size_t end = offset + static_cast<std::size_t>(call.count);
+    for (std::size_t i = offset; i < end; ++i) {
+      require(!isSeparator(text[i]), "a markup byte was written");
+      require(helps[help].columnOf[i] < columnLimit, "a byte of column 8 or beyond was written");
+      require(!written[help][i], "a help text byte was written twice");
+      written[help][i] = true;
     }
-    const char after = help.text.c_str()[offset + static_cast<std::size_t>(count)];
-    line.pieceIsWholePart = (offset == 0 || isSeparator(help.text[offset - 1])) &&
-                            (after == '\0' || isSeparator(after));
+    line.pieceIsWholePart = (offset == 0 || isSeparator(text[offset - 1])) &&
+                            (end == text.size() || isSeparator(text[end]));
     line.pieceStart = line.width;
-    line.pieceWidth = cellsOf(text, count);
+    line.pieceWidth = cellsOf(call.text, call.count);
     line.width += line.pieceWidth;
     line.endsInPiece = true;
     endsInBreak = false;
@@ -197,7 +237,7 @@ class CheckingWriter final : public option::PrintUsageImplementation::IStringWri
   // A line may pass column 80 only through its last piece: a whole part that
   // is wider than its place, or a piece of at most two cells from a wrapper
   // whose lines start at column 79 or 80 and so are widened to two cells.
-  void endLine() {
+  void judgeLineEnd() {
     if (line.width > lineWidth) {
       require(line.endsInPiece, "a line passes column 80 with blanks");
       require(line.pieceIsWholePart || (line.pieceStart >= lineWidth - 1 && line.pieceWidth <= 2),
@@ -206,71 +246,27 @@ class CheckingWriter final : public option::PrintUsageImplementation::IStringWri
     line = Line{};
   }
 
-  std::vector<HelpText>& helps;
-  std::size_t bound;
-  std::size_t total = 0;
+  const std::vector<HelpText>& helps;
+  std::vector<std::vector<bool>> written;
   Line line;
+  bool wroteAnything = false;
   bool endsInBreak = false;
 };
+
+void judge(const PrinterCase& printerCase, const std::vector<WriterCall>& calls) {
+  OutputJudge judge(printerCase.helps);
+  for (const WriterCall& call : calls) {
+    judge.judgeCall(call);
+  }
+  judge.judgeEnd();
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::vector<HelpText> helps;
-  std::vector<bool> rowHasHelp;
-  std::string piece;
-  const auto takeRow = [&] {
-    const bool hasHelp = piece.size() != 1 || piece[0] != nullHelpMarker;
-    rowHasHelp.push_back(hasHelp);
-    if (hasHelp) {
-      helps.push_back(HelpText{piece, {}, {}});
-    }
-    piece.clear();
-  };
-  for (std::size_t i = 0; i < size && rowHasHelp.size() < mostRows; ++i) {
-    if (data[i] == 0) {
-      takeRow();
-    } else {
-      piece.push_back(static_cast<char>(data[i]));
-    }
-  }
-  if (size > 0 && rowHasHelp.size() < mostRows) {
-    takeRow();
-  }
-
-  std::size_t bound = 0;
-  for (HelpText& help : helps) {
-    std::int32_t column = 0;
-    for (const char byte : help.text) {
-      column = byte == '\n' ? 0 : column + (byte == '\t' ? 1 : 0);
-      help.columnOf.push_back(column);
-    }
-    help.written.assign(help.text.size(), false);
-    bound += outputBoundOf(help.text);
-  }
-
-  std::vector<OptionSpec> table;
-  std::size_t nextHelp = 0;
-  for (std::size_t row = 0; row < rowHasHelp.size(); ++row) {
-    const char* helpText = rowHasHelp[row] ? helps[nextHelp++].text.c_str() : nullptr;
-    table.push_back(
-        {static_cast<std::uint32_t>(row), 0, "", "", option::takesNoArgument, helpText});
-  }
-  table.push_back({0, 0, nullptr, nullptr, nullptr, nullptr});
-
-  CheckingWriter writer(helps, bound);
-  option::PrintUsageImplementation::printUsageTable(writer, table.data());
-  writer.finish(!helps.empty());
-
-  // Only the blank at a wrap break is dropped: every other byte of columns 0
-  // to 7 reaches the output.
-  for (const HelpText& help : helps) {
-    for (std::size_t i = 0; i < help.text.size(); ++i) {
-      const char byte = help.text[i];
-      if (byte != ' ' && !isSeparator(byte) && help.columnOf[i] < columnLimit) {
-        require(help.written[i], "a byte of a help text was not written");
-      }
-    }
-  }
+  InputCursor cursor(data, size);
+  const PrinterCase printerCase(cursor);
+  const std::vector<WriterCall> calls = print(printerCase);
+  judge(printerCase, calls);
   return 0;
 }

@@ -21,6 +21,10 @@ std::int32_t computeNameLength(const char* name) {
   if (name == nullptr) {
     return 0;
   }
+  // A record knows where its name starts, not whether that is a whole
+  // argument or a letter of a cluster. Text that starts with a dash and goes
+  // on is named as a long option, up to '=': so is a dash inside a cluster
+  // with more letters behind it.
   if (name[0] != '-' || name[1] == '\0') {
     return 1;
   }

@@ -1,5 +1,6 @@
 #include "option/Parser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -19,6 +20,8 @@ const OptionSpec* findCatchAll(const OptionSpec* table) {
   return nullptr;
 }
 
+// A null long name ends the rows that long options are looked up in, as the
+// terminating row ends the table: rows behind it answer to short names only.
 const OptionSpec* findLongOption(const OptionSpec* table, const char* searchText) {
   for (const OptionSpec* row = table; !isTerminatingRow(*row) && row->longName != nullptr; ++row) {
     const std::size_t length = std::strlen(row->longName);
@@ -150,6 +153,9 @@ ParseLoop::Outcome ParseLoop::handle(const OptionSpec* row, const char* name,
       break;
     case ArgumentTaken:
       endsCluster = true;
+      // Compared by address: an argument after '=' or the rest of a cluster
+      // may spell the same text as the next entry, and then the next entry
+      // was not taken and stays on the command line.
       consumeFollowing = candidate != nullptr && remaining >= 2 && candidate == position[1];
       break;
     case ArgumentRefused:
@@ -222,9 +228,7 @@ bool StoreOptionAction::onEnd(std::int32_t positionalCount, const char* const* f
 
 Stats::Stats(const OptionSpec* table, std::int32_t count, const char* const* vector) noexcept {
   for (const OptionSpec* row = table; !isTerminatingRow(*row); ++row) {
-    if (row->optionIndex + 1U >= indexCapacity) {
-      indexCapacity = row->optionIndex + 2U;
-    }
+    indexCapacity = std::max(indexCapacity, std::uint64_t{row->optionIndex} + 2U);
   }
   CountOptionsAction counting(&occurrenceCapacity);
   parseArguments(table, count, vector, counting, false);
@@ -232,6 +236,9 @@ Stats::Stats(const OptionSpec* table, std::int32_t count, const char* const* vec
 
 Parser::Parser(const OptionSpec* table, std::int32_t count, const char* const* vector,
                ParsedOption* optionsByIndex, ParsedOption* occurrences) noexcept {
+  // Records already stored by an earlier pass over the same arrays are kept:
+  // a second vector then adds its occurrences behind them and to the same
+  // per-index lists, instead of overwriting records those lists link to.
   while (occurrences[occurrenceCount].isSet()) {
     ++occurrenceCount;
   }

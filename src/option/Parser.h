@@ -54,9 +54,11 @@ bool parseArguments(const OptionSpec* table, std::int32_t count, const char* con
                     Action& action, bool reportErrors);
 
 // Counting pass: how large the two result arrays of the storing pass must be.
+// The index capacity is the largest index plus two, which for the largest
+// indices does not fit in 32 bits.
 struct Stats {
   std::uint32_t occurrenceCapacity = 1;
-  std::uint32_t indexCapacity = 1;
+  std::uint64_t indexCapacity = 1;
 
   Stats(const OptionSpec* table, std::int32_t count, const char* const* vector) noexcept;
 };

@@ -35,8 +35,6 @@ struct FixedColumns {
 
 std::size_t slot(std::int32_t column) { return static_cast<std::size_t>(column); }
 
-void writeLineBreak(IStringWriter& writer) { writer("\n", 1); }
-
 // A row without tab or vertical tab: its single part is a paragraph and
 // takes no part in the column layout.
 bool isOnlyPartOfRow(const UsageTextScanner& scanner) {
@@ -163,8 +161,7 @@ class TablePrinter {
         continue;
       }
       writeLineBreak(writer);
-      std::int32_t cursor = 0;
-      padToColumn(writer, cursor, startBelowRow);
+      padFromLineStart(writer, startBelowRow);
       lastColumnWrap.feed(writer, scanner.partText(), scanner.partBytes());
     }
   }

@@ -7,8 +7,6 @@
 namespace option::PrintUsageImplementation {
 namespace {
 
-void writeLineBreak(IStringWriter& writer) { writer("\n", 1); }
-
 // Index of the last blank at or before offset, or -1 when there is none.
 std::int32_t lastBlankUpTo(const char* text, std::int32_t offset) {
   std::int32_t position = offset;
@@ -20,6 +18,8 @@ std::int32_t lastBlankUpTo(const char* text, std::int32_t offset) {
 
 }  // namespace
 
+void writeLineBreak(IStringWriter& writer) { writer("\n", 1); }
+
 void padToColumn(IStringWriter& writer, std::int32_t& cursor, std::int32_t target) {
   std::int32_t blanks = target - cursor;
   if (blanks < 0) {
@@ -30,6 +30,11 @@ void padToColumn(IStringWriter& writer, std::int32_t& cursor, std::int32_t targe
     writer(" ", 1);
   }
   cursor = target;
+}
+
+void padFromLineStart(IStringWriter& writer, std::int32_t column) {
+  std::int32_t cursor = 0;
+  padToColumn(writer, cursor, column);
 }
 
 WrapBuffer::WrapBuffer(std::int32_t fromColumn, std::int32_t toColumn) noexcept
@@ -60,8 +65,7 @@ void WrapBuffer::drain(IStringWriter& writer) {
   if (isEmpty()) {
     return;
   }
-  std::int32_t cursor = 0;
-  padToColumn(writer, cursor, startColumn);
+  padFromLineStart(writer, startColumn);
   lineStarted = false;
   while (!isEmpty()) {
     emitLine(writer);
@@ -81,8 +85,7 @@ void WrapBuffer::enqueue(IStringWriter& writer, const char* text, std::int32_t c
 void WrapBuffer::emitLine(IStringWriter& writer) {
   if (lineStarted) {
     writeLineBreak(writer);
-    std::int32_t cursor = 0;
-    padToColumn(writer, cursor, startColumn);
+    padFromLineStart(writer, startColumn);
   }
   if (!isEmpty()) {
     lastTaken = (lastTaken + 1) % slotCount;

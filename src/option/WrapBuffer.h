@@ -7,9 +7,15 @@
 
 namespace option::PrintUsageImplementation {
 
+// Every line break is a writer call of its own.
+void writeLineBreak(IStringWriter& writer);
+
 // Moves the output cursor to the screen column target by writing blanks, one
 // call each; a target left of the cursor starts a new line first.
 void padToColumn(IStringWriter& writer, std::int32_t& cursor, std::int32_t target);
+
+// Pads a line that has just been started, its cursor still at column 0.
+void padFromLineStart(IStringWriter& writer, std::int32_t column);
 
 // Wraps the text of one column at blanks into lines from fromColumn to
 // toColumn. Each feed writes one piece at the cursor and keeps the rest

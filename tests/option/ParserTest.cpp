@@ -84,7 +84,6 @@ using Texts = std::vector<std::string>;
 
 TEST(Parser, NoArgumentsStoresNothing) {
   ParseRun run(programLikeTable, {});
-  EXPECT_EQ(run.stats->indexCapacity, 7u);
   EXPECT_EQ(run.stats->occurrenceCapacity, 1u);
   EXPECT_EQ(run.parser->occurrenceCount, 0);
   EXPECT_EQ(run.parser->positionalCount, 0);
@@ -134,20 +133,23 @@ TEST(Parser, OptionProcessingEndsAtTheFirstNonOption) {
 TEST(Parser, LongNamesMatchWholeAndCaseSensitively) {
   ParseRun run(programLikeTable, {"--he", "--helpx", "--HELP", "---x", "--=x", "--help=yes"});
   EXPECT_EQ(run.storedIndices(), (Indices{OTHER, OTHER, OTHER, OTHER, OTHER, HELP}));
-  const std::int32_t expectedLengths[] = {4, 7, 6, 4, 2, 6};
   for (std::size_t i = 0; i < 6; ++i) {
-    EXPECT_EQ(run.buffer[i].nameLength, expectedLengths[i]) << i;
-    EXPECT_EQ(run.buffer[i].nameText, run.vector[i]);
+    EXPECT_EQ(run.buffer[i].nameText, run.vector[i]) << i;
   }
   EXPECT_EQ(run.byIndex[HELP].argText, nullptr);
 }
 
-TEST(Parser, SingleDashNeverMatchesLongNames) {
-  ParseRun run(programLikeTable, {"-help"});
-  EXPECT_EQ(run.storedIndices(), (Indices{HELP, OTHER, OTHER, OTHER}));
-  EXPECT_EQ(run.listLength(OTHER), 3u);
+// A single dash never reaches the long names, and a dash inside a cluster is
+// one more letter. (How long each name is, ParsedOptionTest checks.)
+TEST(Parser, EveryLetterOfAClusterIsAnOccurrenceOfItsOwn) {
+  ParseRun run(programLikeTable, {"-help", "-r-x"});
+  EXPECT_EQ(run.storedIndices(), (Indices{HELP, OTHER, OTHER, OTHER, RAW, OTHER, OTHER}));
+  EXPECT_EQ(run.listLength(OTHER), 5u);
   for (std::size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(run.buffer[i].nameLength, 1);
+    EXPECT_EQ(run.buffer[i].nameText, run.vector[0] + 1 + i) << i;
+  }
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(run.buffer[4 + i].nameText, run.vector[1] + 1 + i) << i;
   }
 }
 
@@ -155,13 +157,6 @@ TEST(Parser, ANoArgumentCheckConsumesNothing) {
   ParseRun run(programLikeTable, {"--help", "x", "-c", "32768"});
   EXPECT_EQ(run.storedIndices(), (Indices{HELP}));
   EXPECT_EQ(run.positionals(), (Texts{"x", "-c", "32768"}));
-}
-
-TEST(Parser, DashInsideAClusterIsNamedWithWhatFollows) {
-  ParseRun run(programLikeTable, {"-r-x"});
-  ASSERT_EQ(run.parser->occurrenceCount, 3);
-  EXPECT_EQ(run.buffer[1].nameLength, 2);
-  EXPECT_EQ(run.buffer[2].nameLength, 1);
 }
 
 const OptionSpec argumentTable[] = {
@@ -187,6 +182,17 @@ TEST(Parser, ATakenArgumentIsKeptAndConsumed) {
   ParseRun empty(argumentTable, {"--raw=", "in"});
   EXPECT_STREQ(empty.byIndex[1].argText, "");
 
+  ParseRun last(argumentTable, {"-r"});
+  EXPECT_EQ(last.byIndex[1].argText, nullptr);
+  EXPECT_EQ(last.parser->positionalCount, 0);
+}
+
+TEST(Parser, TheFollowingArgumentIsConsumedOnlyWhenItIsThatVeryEntry) {
+  ParseRun run(argumentTable, {"-br", "next", "in"});
+  EXPECT_EQ(run.storedIndices(), (Indices{2, 1}));
+  EXPECT_EQ(run.byIndex[1].argText, run.vector[1]);
+  EXPECT_EQ(run.positionals(), (Texts{"in"}));
+
   // Taken from inside the argument: the next entry, though equal, stays.
   // (Arrays, so that the compiler cannot fold "in" into the longer literal.)
   static const char longWithIn[] = "--raw=in";
@@ -196,17 +202,6 @@ TEST(Parser, ATakenArgumentIsKeptAndConsumed) {
   EXPECT_EQ(equalText.positionals(), (Texts{"in"}));
   ParseRun clusterText(argumentTable, {clusterWithIn, in});
   EXPECT_EQ(clusterText.positionals(), (Texts{"in"}));
-
-  ParseRun last(argumentTable, {"-r"});
-  EXPECT_EQ(last.byIndex[1].argText, nullptr);
-  EXPECT_EQ(last.parser->positionalCount, 0);
-}
-
-TEST(Parser, TheFollowingArgumentIsTakenOnlyWhenItIsThatVeryEntry) {
-  ParseRun run(argumentTable, {"-br", "next", "in"});
-  EXPECT_EQ(run.storedIndices(), (Indices{2, 1}));
-  EXPECT_EQ(run.byIndex[1].argText, run.vector[1]);
-  EXPECT_EQ(run.positionals(), (Texts{"in"}));
 }
 
 TEST(Parser, DroppedAndUnusualVerdicts) {
@@ -250,18 +245,49 @@ TEST(Parser, WithoutACatchAllUnknownOptionsAreDropped) {
   };
   ParseRun run(table, {"-xbx", "--nope", "in"});
   EXPECT_EQ(run.storedIndices(), (Indices{2}));
-  EXPECT_EQ(run.stats->indexCapacity, 4u);
   EXPECT_EQ(run.positionals(), (Texts{"in"}));
 }
 
-TEST(Parser, TheCountLimitsTheArgumentsConsidered) {
+TEST(Parser, IndexCapacityIsTheLargestIndexPlusTwoEvenForTheLargestIndices) {
+  EXPECT_EQ(Stats(programLikeTable, 0, nullptr).indexCapacity, 7u);
+  struct Case {
+    std::uint32_t largestIndex;
+    std::uint64_t capacity;
+  };
+  for (const Case& c : {Case{0xFFFFFFFEu, 0x100000000u}, Case{0xFFFFFFFFu, 0x100000001u}}) {
+    // The smaller index after the largest must not lower the capacity again.
+    const OptionSpec table[] = {
+        {c.largestIndex, 0, "x", "x", takesNoArgument, nullptr},
+        {1, 0, "y", "y", takesNoArgument, nullptr},
+        {0, 0, nullptr, nullptr, nullptr, nullptr},
+    };
+    EXPECT_EQ(Stats(table, 0, nullptr).indexCapacity, c.capacity) << c.largestIndex;
+  }
+}
+
+TEST(Parser, TheCountAndTheVectorsEndBothLimitTheArgumentsConsidered) {
   const char* vector[] = {"-r", "a", "b", "-c", nullptr};
   ParsedOption byIndex[7];
   ParsedOption buffer[2];
-  const Parser parser(programLikeTable, 2, vector, byIndex, buffer);
-  EXPECT_EQ(parser.occurrenceCount, 1);
-  EXPECT_EQ(parser.positionalCount, 1);
-  EXPECT_EQ(parser.positionals, vector + 1);
+  const Parser shortCount(programLikeTable, 2, vector, byIndex, buffer);
+  EXPECT_EQ(shortCount.occurrenceCount, 1);
+  EXPECT_EQ(shortCount.positionalCount, 1);
+  EXPECT_EQ(shortCount.positionals, vector + 1);
+
+  const char* lone[] = {"-r", nullptr};
+  ParsedOption loneByIndex[7];
+  ParsedOption loneBuffer[2];
+  const Parser longCount(programLikeTable, 5, lone, loneByIndex, loneBuffer);
+  EXPECT_EQ(longCount.occurrenceCount, 1);
+  EXPECT_EQ(longCount.positionalCount, 0);
+  EXPECT_EQ(longCount.positionals, nullptr);
+
+  // A check taking an argument finds none at the vector's end and reads no further.
+  ParsedOption argByIndex[5];
+  ParsedOption argBuffer[2];
+  const Parser taking(argumentTable, 3, lone, argByIndex, argBuffer);
+  EXPECT_EQ(taking.occurrenceCount, 1);
+  EXPECT_EQ(argByIndex[1].argText, nullptr);
 }
 
 TEST(Parser, OnlyTheStoringPassAsksChecksToReportErrors) {
@@ -305,15 +331,13 @@ TEST(Parser, AnOccurrenceLimitDropsTheRestSilently) {
   EXPECT_EQ(target.positionals, vector + 3);
 }
 
-TEST(Parser, CountingStopsAtTheLargestSignedCount) {
+TEST(Parser, BothPassesStopAtTheLargestSignedCount) {
   std::uint32_t counter = 2147483646u;
   CountOptionsAction counting(&counter);
-  const char* vector[] = {"-r", "-r", nullptr};
-  EXPECT_FALSE(parseArguments(programLikeTable, 2, vector, counting, false));
+  const char* twice[] = {"-r", "-r", nullptr};
+  EXPECT_FALSE(parseArguments(programLikeTable, 2, twice, counting, false));
   EXPECT_EQ(counter, 2147483647u);
-}
 
-TEST(Parser, TheStoringPassFailsAtTheLargestSignedCount) {
   const char* vector[] = {"-r", "in", nullptr};
   ParsedOption byIndex[7];
   ParsedOption buffer[2];
@@ -324,24 +348,6 @@ TEST(Parser, TheStoringPassFailsAtTheLargestSignedCount) {
   EXPECT_FALSE(parseArguments(programLikeTable, 2, vector, storing, true));
   EXPECT_EQ(target.positionalCount, 0);
   EXPECT_FALSE(buffer[0].isSet());
-}
-
-TEST(Parser, ACountBeyondTheVectorStopsAtItsEnd) {
-  const char* vector[] = {"-r", nullptr};
-  ParsedOption byIndex[7];
-  ParsedOption buffer[2];
-  const Parser parser(programLikeTable, 5, vector, byIndex, buffer);
-  EXPECT_EQ(parser.occurrenceCount, 1);
-  EXPECT_EQ(parser.positionalCount, 0);
-  EXPECT_EQ(parser.positionals, nullptr);
-
-  // A check taking an argument finds none at the vector's end and reads no further.
-  ParsedOption argByIndex[5];
-  ParsedOption argBuffer[2];
-  const char* lone[] = {"-r", nullptr};
-  const Parser taking(argumentTable, 3, lone, argByIndex, argBuffer);
-  EXPECT_EQ(taking.occurrenceCount, 1);
-  EXPECT_EQ(argByIndex[1].argText, nullptr);
 }
 
 TEST(Parser, TheCatchAllNeedNotBeTheFirstRow) {
