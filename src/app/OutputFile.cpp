@@ -24,7 +24,7 @@ OutputFile::~OutputFile() {
 bool OutputFile::open(const char* path) {
   FileIdentity existing;
   if (!files.identifyPath(path, existing)) {
-    return copyPath(path, target) && openReplacement(path, nullptr);
+    return isNew(path) && copyPath(path, target) && openReplacement(path, nullptr);
   }
   if (existing.kind == FileKind::Directory) {
     return false;
@@ -50,6 +50,17 @@ bool OutputFile::open(const char* path) {
     return true;
   }
   return openInPlace(existingDescriptor);
+}
+
+// A path that cannot be looked at but can be opened is there after all:
+// replacing what could not be identified might replace the input itself.
+bool OutputFile::isNew(const char* path) {
+  const int descriptor = files.openExisting(path);
+  if (descriptor < 0) {
+    return true;
+  }
+  files.close(descriptor);
+  return false;
 }
 
 bool OutputFile::openReplacement(const char* path, const std::uint32_t* permissions) {
