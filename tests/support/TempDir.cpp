@@ -1,18 +1,32 @@
 #include "support/TempDir.h"
 
-#include <stdlib.h>
-#include <sys/stat.h>
-
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
+std::filesystem::path pathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string utf8Of(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "reelmake-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot create a temporary directory");
+  std::random_device seed;
+  std::mt19937_64 generator(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path candidate =
+        std::filesystem::temp_directory_path() / ("reelmake-test-" + std::to_string(generator()));
+    // Fails when the name is taken, so no two tests share a directory.
+    if (std::filesystem::create_directory(candidate)) {
+      root = candidate;
+      return;
+    }
   }
-  root = pattern;
+  throw std::runtime_error("cannot create a temporary directory");
 }
 
 TempDir::~TempDir() {
@@ -24,7 +38,7 @@ TempDir::~TempDir() {
 }
 
 void writeFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(pathOf(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
   if (!out) {
@@ -33,7 +47,7 @@ void writeFile(const std::string& path, const Bytes& bytes) {
 }
 
 Bytes readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(pathOf(path), std::ios::binary);
   if (!in) {
     throw std::runtime_error("cannot read " + path);
   }
@@ -41,6 +55,6 @@ Bytes readFile(const std::string& path) {
 }
 
 bool fileExists(const std::string& path) {
-  struct stat status {};
-  return ::lstat(path.c_str(), &status) == 0;
+  std::error_code error;
+  return std::filesystem::exists(std::filesystem::symlink_status(pathOf(path), error));
 }

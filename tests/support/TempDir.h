@@ -5,6 +5,10 @@
 
 #include "support/Bytes.h"
 
+// Paths as the program takes them: UTF-8 on every platform.
+std::filesystem::path pathOf(const std::string& utf8);
+std::string utf8Of(const std::filesystem::path& path);
+
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes.
 class TempDir {
@@ -15,7 +19,8 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return root; }
-  std::string operator/(const std::string& name) const { return (root / name).string(); }
+  // The path of name inside the directory, as UTF-8.
+  std::string operator/(const std::string& name) const { return utf8Of(root / pathOf(name)); }
 
  private:
   std::filesystem::path root;
