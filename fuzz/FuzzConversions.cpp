@@ -293,6 +293,7 @@ void judge(const Case& c, const char* output, int status, const std::string& con
   require(status == (console.empty() ? 0 : 1), "the status does not match the message");
   require(files.allClosed(), "a descriptor was left open");
   require(files.guarded() == nullptr, "a clean-up is still armed");
+  require(!files.holdsInterruptions(), "interruptions are still held back");
   const Snapshot after = snapshot(files);
   if (c.input != InputKind::Missing) {
     require(after.count(inputPath) != 0 && after.at(inputPath) == c.data, "the input changed");

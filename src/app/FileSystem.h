@@ -77,6 +77,9 @@ class FileSystem {
 
   // Arms (or, with null, disarms) the clean-up that an interruption runs.
   virtual void guardPartialOutput(const PartialOutput* partial) = 0;
+  // Holds interruptions back (or lets them through again) while a partial
+  // output comes into being and before its clean-up is armed.
+  virtual void holdInterruptions(bool hold) = 0;
 };
 
 // The platform's own file system.

@@ -21,7 +21,16 @@ OutputFile::~OutputFile() {
   }
 }
 
+// Between creating or emptying a file and arming its clean-up, an
+// interruption would leave it behind: it waits until the clean-up is armed.
 bool OutputFile::open(const char* path) {
+  files.holdInterruptions(true);
+  const bool opened = openHeld(path);
+  files.holdInterruptions(false);
+  return opened;
+}
+
+bool OutputFile::openHeld(const char* path) {
   FileIdentity existing;
   if (!files.identifyPath(path, existing)) {
     return isNew(path) && copyPath(path, target) && openReplacement(path, nullptr);

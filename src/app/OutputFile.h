@@ -34,6 +34,7 @@ class OutputFile {
  private:
   enum class Placement { None, Replacing, InPlace, Special };
 
+  bool openHeld(const char* path);
   bool isNew(const char* path);
   bool openReplacement(const char* path, const std::uint32_t* permissions);
   bool openInPlace(int descriptor);

@@ -206,6 +206,15 @@ class PosixFileSystem final : public FileSystem {
     std::atomic_signal_fence(std::memory_order_seq_cst);
     cleanupArmed = 1;
   }
+
+  void holdInterruptions(bool hold) override {
+    sigset_t interruptions;
+    sigemptyset(&interruptions);
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+      sigaddset(&interruptions, signalNumber);
+    }
+    ::sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &interruptions, nullptr);
+  }
 };
 
 }  // namespace

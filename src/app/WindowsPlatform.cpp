@@ -92,6 +92,9 @@ struct InterruptCleanup {
 };
 InterruptCleanup cleanup;
 volatile LONG cleanupArmed = 0;
+// Taken by the handler before it cleans up, and by the program while it
+// creates a file whose clean-up is not armed yet.
+SRWLOCK interruptionHold = SRWLOCK_INIT;
 
 bool removeIfStill(const char* path, const FileIdentity& identity) {
   // Opened without following a link, checked, then deleted through the very
@@ -115,6 +118,7 @@ BOOL WINAPI removePartialAndDie(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
     return FALSE;
   }
+  ::AcquireSRWLockExclusive(&interruptionHold);
   if (::InterlockedExchange(&cleanupArmed, 0) != 0) {
     if (cleanup.truncateFirst) {
       LARGE_INTEGER start{};
@@ -249,6 +253,14 @@ class WindowsFileSystem final : public FileSystem {
     cleanup.handle = handleOf(partial->descriptor);
     cleanup.truncateFirst = partial->truncateFirst;
     ::InterlockedExchange(&cleanupArmed, 1);
+  }
+
+  void holdInterruptions(bool hold) override {
+    if (hold) {
+      ::AcquireSRWLockExclusive(&interruptionHold);
+    } else {
+      ::ReleaseSRWLockExclusive(&interruptionHold);
+    }
   }
 
  private:

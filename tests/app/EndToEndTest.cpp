@@ -1,5 +1,7 @@
-// Runs the built program in a temporary directory and checks its standard
-// output, standard error, exit status and the tape it writes, byte for byte.
+// Runs the built program in a temporary directory, for what only a real
+// process and real files show: exit statuses, sizes, pipes and devices,
+// permissions, links, file-size limits, signals and concurrent runs. The
+// command line itself and the tape of each mode are tested in-process.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,17 +9,22 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
+#include <csignal>
+#include <optional>
 #include <regex>
 #include <thread>
 
+#include "support/Bytes.h"
 #include "support/ExpectedOutput.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
 
 namespace {
 
-const std::string usageText = expectedUsageText;
+namespace fs = std::filesystem;
+using Arguments = std::vector<std::string>;
+
+constexpr fs::perms mode(unsigned bits) { return static_cast<fs::perms>(bits); }
 
 // The banner line carries the build date, which the test cannot know.
 std::string banner() {
@@ -28,304 +35,208 @@ std::string banner() {
   return line;
 }
 
-class CommandLine : public ::testing::Test {
+// Larger than the new tape, so that it is never taken for part of one.
+const Bytes earlierTape(3000, 'o');
+const Bytes newData(2000, 0xAB);
+// 2002 = 07D2 bytes: flag, data, checksum; an even count of equal bytes XORs to 00.
+const Bytes newTape = join({{0xD2, 0x07, 0xFF}, newData, {0xFF}});
+constexpr std::uint64_t smallerThanTheTape = 1024;
+
+class EndToEnd : public ::testing::Test {
  protected:
   TempDir dir;
 
-  ProgramResult run(const std::vector<std::string>& arguments, ProgramRunOptions options = {}) {
+  ProgramResult run(const Arguments& arguments, ProgramRunOptions options = {}) {
     options.directory = dir.path().string();
     const std::string program = options.asUnprivilegedUser ? copyForEveryone() : REELMAKE_BINARY;
     ProgramResult result = runProgram(program, arguments, options);
     EXPECT_EQ(result.err, "") << "nothing may go to standard error";
     return result;
   }
+  ProgramResult runAsNobody(const Arguments& arguments, ProgramRunOptions options = {}) {
+    options.asUnprivilegedUser = true;
+    return run(arguments, options);
+  }
   // The build tree may be closed to other users, so nobody runs a copy.
   std::string copyForEveryone() {
+    fs::permissions(dir.path(), mode(0755));
     const std::string copy = dir / "reelmake";
-    std::filesystem::copy_file(REELMAKE_BINARY, copy,
-                               std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::permissions(
-        copy, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
-                  std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
-                  std::filesystem::perms::others_exec);
+    fs::copy_file(REELMAKE_BINARY, copy, fs::copy_options::overwrite_existing);
+    fs::permissions(copy, mode(0755));
     return copy;
   }
+
+  // A run that printed an empty line, the banner, an empty line, then message.
+  void expectRun(const ProgramResult& result, int status, const std::string& message) {
+    EXPECT_EQ(result.status, status);
+    EXPECT_EQ(result.out, "\n" + banner() + "\n" + message);
+  }
+
   void input(const Bytes& bytes, const std::string& name = "in.bin") {
     writeFile(dir / name, bytes);
+    fs::permissions(dir / name, mode(0644));
   }
   Bytes tape(const std::string& name = "out.tap") { return readFile(dir / name); }
   bool exists(const std::string& name) { return fileExists(dir / name); }
-
-  // A run that prints an empty line, the banner, then rest (which starts with
-  // the empty line that follows the banner).
-  void expectBannerThen(const ProgramResult& result, int status, const std::string& rest) {
-    EXPECT_EQ(result.status, status);
-    EXPECT_EQ(result.out, "\n" + banner() + rest);
+  void clear() {
+    for (const auto& entry : fs::directory_iterator(dir.path())) fs::remove_all(entry.path());
+  }
+  // True while the program has written part of the new tape, into the file
+  // named holder or into a temporary file beside it.
+  bool partialTapeBeside(const std::string& holder) {
+    const fs::path path = dir.path() / holder;
+    for (const auto& entry : fs::directory_iterator(path.parent_path())) {
+      if (entry.path() == path || entry.path().filename().string().starts_with(".reelmake-")) {
+        const std::uintmax_t size = fs::file_size(entry.path());
+        if (size > 0 && size < newTape.size()) return true;
+      }
+    }
+    return false;
+  }
+  // The output has just come into being: a temporary file is there, or the
+  // file written in place has been emptied.
+  bool outputBegunBeside(const std::string& holder) {
+    const fs::path path = dir.path() / holder;
+    for (const auto& entry : fs::directory_iterator(path.parent_path())) {
+      if (entry.path().filename().string().starts_with(".reelmake-") ||
+          (entry.path() == path && fs::file_size(path) == 0)) {
+        return true;
+      }
+    }
+    return false;
+  }
+  // Temporary files the program left anywhere in the directory.
+  std::vector<std::string> leftovers() {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+      if (entry.path().filename().string().starts_with(".reelmake-")) {
+        found.push_back(entry.path().string());
+      }
+    }
+    return found;
   }
 };
 
-TEST(Banner, IsOneLineWithTheVersionAndAnIsoBuildDate) {
+// The exact version is checked in-process.
+TEST_F(EndToEnd, WithoutArgumentsTheBannerAndTheUsageAreAllThereIs) {
   EXPECT_TRUE(std::regex_match(
-      banner(), std::regex("  reelmake " REELMAKE_VERSION " \\(built \\d{4}-\\d{2}-\\d{2}\\)\n")))
+      banner(), std::regex("  reelmake \\d+\\.\\d+\\.\\d+ \\(built \\d{4}-\\d{2}-\\d{2}\\)\n")))
       << banner();
-}
-
-TEST_F(CommandLine, WithoutArgumentsPrintsBannerAndUsage) {
-  const ProgramResult result = run({});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, banner() + "\n" + usageText);
-
-  ProgramRunOptions empty;
-  empty.withoutProgramName = true;
-  const ProgramResult noName = run({}, empty);
-  EXPECT_EQ(noName.status, 0);
-  EXPECT_EQ(noName.out, banner() + "\n" + usageText);
-}
-
-TEST_F(CommandLine, HelpAmongTheOptionsWinsOverEverything) {
-  for (const auto& arguments :
-       std::vector<std::vector<std::string>>{{"-h"},
-                                             {"--help"},
-                                             {"-rbh", "x"},
-                                             {"-c", "--help", "in.bin", "out.tap", "n", "1"},
-                                             {"-x", "-h", "--", "a"},
-                                             {"--help=yes"}}) {
-    expectBannerThen(run(arguments), 0, "\n" + usageText);
+  for (const bool withoutProgramName : {false, true}) {
+    ProgramRunOptions options;
+    options.withoutProgramName = withoutProgramName;
+    const ProgramResult result = run({}, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, banner() + "\n" + expectedUsageText);
   }
-  EXPECT_FALSE(exists("out.tap"));
 }
 
-TEST_F(CommandLine, AfterTheFirstPositionalAnOptionIsAFileName) {
-  input({});
-  expectBannerThen(run({"in.bin", "-h"}), 0, "\n");
-  EXPECT_EQ(tape("-h"), (Bytes{0x02, 0x00, 0xFF, 0xFF}));
-}
-
-TEST_F(CommandLine, CombinationsOutsideTheModeTableConvertNothing) {
+TEST_F(EndToEnd, ExitStatusesAndTheirMessages) {
   input({1, 2, 3});
-  for (const auto& arguments :
-       std::vector<std::vector<std::string>>{{"in.bin", "out.tap", "-r"},
-                                             {"-c", "in.bin", "out.tap", "name"},
-                                             {"-rb", "in.bin", "out.tap"},
-                                             {"-r", "-r", "in.bin", "out.tap"},
-                                             {"-x", "in.bin", "out.tap"},
-                                             {"--foo", "in.bin", "out.tap"},
-                                             {"-b", "in.bin", "out.tap"},
-                                             {"-b", "in.bin", "out.tap", "n", "1", "extra"},
-                                             {"-r", "in.bin", "out.tap", "n"},
-                                             {"in.bin"},
-                                             {"--"},
-                                             {"-"}}) {
-    expectBannerThen(run(arguments), 0, "\n");
-    EXPECT_FALSE(exists("out.tap"));
+  const struct {
+    Arguments arguments;
+    int status;
+    std::string message;
+  } cases[] = {
+      {{"in.bin", "out.tap"}, 0, ""},
+      {{"-h", "in.bin", "out.tap"}, 0, expectedUsageText},
+      {{"-x", "in.bin", "out.tap"}, 1, errorUnknownOption("-x")},
+      {{"-rb", "in.bin", "out.tap"}, 1, errorOnlyOne},
+      {{"-b", "in.bin", "out.tap"}, 1, errorBasicNeeds},
+      {{"-c", "in.bin", "out.tap", "n"}, 1, errorCodeNeeds},
+      {{"in.bin", "out.tap", "-r"}, 1, errorHeaderlessNeeds},
+      {{"-c", "in.bin", "out.tap", "n", "0x8000"}, 1, errorStartValue},
+      {{"missing.bin", "out.tap"}, 1, errorOpen},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    fs::remove(dir / "out.tap");
+    expectRun(run(c.arguments), c.status, c.message);
+    // Only a run that prints nothing after the banner writes a tape.
+    EXPECT_EQ(exists("out.tap"), c.status == 0 && c.message.empty());
   }
 }
 
-TEST_F(CommandLine, HeaderlessBlocks) {
-  input({});
-  expectBannerThen(run({"in.bin", "out.tap"}), 0, "\n");
-  EXPECT_EQ(tape(), (Bytes{0x02, 0x00, 0xFF, 0xFF}));
-  expectBannerThen(run({"-r", "in.bin", "out.tap"}), 0, "\n");
-  EXPECT_EQ(tape(), (Bytes{0x00, 0x00}));
-
-  input({0x01, 0x02, 0x03});
-  expectBannerThen(run({"in.bin", "out.tap"}), 0, "\n");
-  EXPECT_EQ(tape(), (Bytes{0x05, 0x00, 0xFF, 0x01, 0x02, 0x03, 0xFF}));
-  expectBannerThen(run({"--raw", "in.bin", "out.tap"}), 0, "\n");
-  EXPECT_EQ(tape(), (Bytes{0x03, 0x00, 0x01, 0x02, 0x03}));
-  expectBannerThen(run({"--", "in.bin", "out.tap"}), 0, "\n");
-  EXPECT_EQ(tape(), (Bytes{0x05, 0x00, 0xFF, 0x01, 0x02, 0x03, 0xFF}));
-
-  input({0x10, 0x20, 0x40, 0x80, 0x01});
-  expectBannerThen(run({"in.bin", "out.tap"}), 0, "\n");
-  EXPECT_EQ(tape(), (Bytes{0x07, 0x00, 0xFF, 0x10, 0x20, 0x40, 0x80, 0x01, 0x0E}));
-}
-
-// Header block of a BASIC program named hello holding 01 02 03, before its
-// parameter 1 and checksum, which the tests append.
-Bytes basicHeader(std::uint8_t start0, std::uint8_t start1, std::uint8_t checksum) {
-  return {0x13, 0x00, 0x00, 0x00, 'h',  'e',    'l',    'l',  'o',  0x20,    0x20,
-          0x20, 0x20, 0x20, 0x03, 0x00, start0, start1, 0x03, 0x00, checksum};
-}
-
-const Bytes dataOf123 = {0x05, 0x00, 0xFF, 0x01, 0x02, 0x03, 0xFF};
-
-Bytes join(Bytes first, const Bytes& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
-
-TEST_F(CommandLine, BasicPrograms) {
-  input({0x01, 0x02, 0x03});
-  expectBannerThen(run({"-b", "in.bin", "out.tap", "hello"}), 0, "\n");
-  EXPECT_EQ(tape(), join(basicHeader(0x00, 0x80, 0xC2), dataOf123));
-
-  expectBannerThen(run({"--basic", "in.bin", "out.tap", "hello", "10"}), 0, "\n");
-  EXPECT_EQ(tape(), join(basicHeader(0x0A, 0x00, 0x48), dataOf123));
-
-  // A negative start line means no auto-start; -5 is positional here.
-  expectBannerThen(run({"-b", "in.bin", "out.tap", "hello", "-5"}), 0, "\n");
-  EXPECT_EQ(tape(), join(basicHeader(0x00, 0x80, 0xC2), dataOf123));
-
-  // Only the low 16 bits of a large line number are kept: 65546 -> 10.
-  expectBannerThen(run({"-b", "in.bin", "out.tap", "hello", "65546"}), 0, "\n");
-  EXPECT_EQ(tape(), join(basicHeader(0x0A, 0x00, 0x48), dataOf123));
-
-  // -0 is not negative: auto-start at line 0.
-  expectBannerThen(run({"-b", "in.bin", "out.tap", "hello", "-0"}), 0, "\n");
-  EXPECT_EQ(tape(), join(basicHeader(0x00, 0x00, 0x42), dataOf123));
-}
-
-TEST_F(CommandLine, CodeFiles) {
-  input({0x01, 0x02, 0x03});
-  const Bytes header = {0x13, 0x00, 0x00, 0x03, 'c',  'o',  'd',  'e',  0x20, 0x20, 0x20,
-                        0x20, 0x20, 0x20, 0x03, 0x00, 0x00, 0x80, 0x00, 0x80, 0x0D};
-  expectBannerThen(run({"-c", "in.bin", "out.tap", "code", "32768"}), 0, "\n");
-  EXPECT_EQ(tape(), join(header, dataOf123));
-
-  // -1 is kept as its low 16 bits, FF FF.
-  Bytes minusOne = header;
-  minusOne[16] = 0xFF;
-  minusOne[17] = 0xFF;
-  minusOne[20] = 0x0D ^ 0x80 ^ 0xFF ^ 0xFF;
-  expectBannerThen(run({"--code", "in.bin", "out.tap", "code", "-1"}), 0, "\n");
-  EXPECT_EQ(tape(), join(minusOne, dataOf123));
-
-  // A value of 4294967296 + 32768 written out in full still lands on 32768.
-  expectBannerThen(run({"-c", "in.bin", "out.tap", "code", "4295000064"}), 0, "\n");
-  EXPECT_EQ(tape(), join(header, dataOf123));
-}
-
-TEST_F(CommandLine, NamesAreCutOrPaddedToTenBytes) {
-  input({});
-  expectBannerThen(run({"-c", "in.bin", "out.tap", "abcdefghijklmno", "0"}), 0, "\n");
-  const Bytes longName = tape();
-  ASSERT_EQ(longName.size(), 25u);
-  EXPECT_EQ(Bytes(longName.begin() + 4, longName.begin() + 14),
-            (Bytes{'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j'}));
-  EXPECT_EQ(longName[20], 0x03 ^ 'a' ^ 'b' ^ 'c' ^ 'd' ^ 'e' ^ 'f' ^ 'g' ^ 'h' ^ 'i' ^ 'j' ^ 0x80);
-
-  expectBannerThen(run({"-c", "in.bin", "out.tap", "", "0"}), 0, "\n");
-  EXPECT_EQ(tape(),
-            (Bytes{0x13, 0x00, 0x00, 0x03, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20,
-                   0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x83, 0x02, 0x00, 0xFF, 0xFF}));
-}
-
-TEST_F(CommandLine, SizeLimits) {
-  input(Bytes(65533, 0x55));
-  expectBannerThen(run({"in.bin", "out.tap"}), 0, "\n");
-  const Bytes framed = tape();
-  ASSERT_EQ(framed.size(), 65537u);
-  EXPECT_EQ(framed[0], 0xFF);
-  EXPECT_EQ(framed[1], 0xFF);
-  EXPECT_EQ(framed.back(), 0xFF ^ 0x55);  // an odd number of 0x55 bytes
-
-  input(Bytes(65534, 0x55));
-  std::filesystem::remove(dir / "out.tap");
-  for (const auto& arguments :
-       std::vector<std::vector<std::string>>{{"in.bin", "out.tap"},
-                                             {"-b", "in.bin", "out.tap", "n"},
-                                             {"-c", "in.bin", "out.tap", "n", "1"}}) {
-    expectBannerThen(run(arguments), 1, std::string("\n") + errorTooLong);
-    EXPECT_FALSE(exists("out.tap"));
+TEST_F(EndToEnd, InputSizeLimitsOnRealFiles) {
+  const struct {
+    Arguments arguments;
+    std::uintmax_t size;
+    std::optional<Bytes> tape;
+  } cases[] = {
+      // The largest framed block: its length field is FF FF; zeros XOR to 00.
+      {{"in.bin", "out.tap"}, 65533, join({{0xFF, 0xFF, 0xFF}, Bytes(65533, 0), {0xFF}})},
+      {{"-b", "in.bin", "out.tap", "n"}, 65534, std::nullopt},
+      {{"-r", "in.bin", "out.tap"}, 65535, join({{0xFF, 0xFF}, Bytes(65535, 0)})},
+      {{"-r", "in.bin", "out.tap"}, 65536, std::nullopt},
+      // Sparse, so it takes no room: refused by its size, not after reading 4 GiB.
+      {{"-r", "in.bin", "out.tap"}, (std::uintmax_t{1} << 32) + 3, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    fs::remove(dir / "out.tap");
+    input({});
+    fs::resize_file(dir / "in.bin", c.size);
+    expectRun(run(c.arguments), c.tape ? 0 : 1, c.tape ? "" : errorTooLong);
+    if (c.tape) {
+      EXPECT_EQ(tape(), *c.tape);
+    } else {
+      EXPECT_FALSE(exists("out.tap"));
+    }
   }
-
-  input(Bytes(65535, 0x55));
-  expectBannerThen(run({"-r", "in.bin", "out.tap"}), 0, "\n");
-  EXPECT_EQ(tape().size(), 65537u);
-  input(Bytes(65536, 0x55));
-  std::filesystem::remove(dir / "out.tap");
-  expectBannerThen(run({"-r", "in.bin", "out.tap"}), 1, std::string("\n") + errorTooLong);
-  EXPECT_FALSE(exists("out.tap"));
 }
 
-TEST_F(CommandLine, ASparseFileOfFourGigabytesAndThreeBytesIsTooLong) {
-  { std::ofstream sparse(dir / "in.bin", std::ios::binary); }
-  std::filesystem::resize_file(dir / "in.bin", (std::uintmax_t{1} << 32) + 3);
-  expectBannerThen(run({"-r", "in.bin", "out.tap"}), 1, std::string("\n") + errorTooLong);
-  EXPECT_FALSE(exists("out.tap"));
-}
-
-TEST_F(CommandLine, AMissingOrDirectoryInputLeavesTheOutputAlone) {
-  input({'o', 'l', 'd'}, "out.tap");
-  expectBannerThen(run({"missing.bin", "out.tap"}), 1, std::string("\n") + errorOpen);
-  std::filesystem::create_directory(dir / "folder");
-  expectBannerThen(run({"-c", "folder", "out.tap", "n", "1"}), 1, std::string("\n") + errorOpen);
-  EXPECT_EQ(tape(), (Bytes{'o', 'l', 'd'}));
-}
-
-TEST_F(CommandLine, OutputsThatCannotBeCreated) {
+TEST_F(EndToEnd, RunsThatCannotStartWritingLeaveEveryFileAlone) {
   input({1});
-  expectBannerThen(run({"in.bin", "no/such/dir/out.tap"}), 1, std::string("\n") + errorCreate);
-  std::filesystem::create_directory(dir / "folder");
-  expectBannerThen(run({"in.bin", "folder"}), 1, std::string("\n") + errorCreate);
-  EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
+  input({2}, "secret.bin");
+  fs::permissions(dir / "secret.bin", mode(0));
+  input(earlierTape, "out.tap");
+  fs::create_directory(dir / "folder");
+  fs::create_directory(dir / "locked");
+  fs::permissions(dir / "locked", mode(0755));
+  // A directory where anyone may create files, so that replacing the tape
+  // would be possible, but the tape itself is not to be written.
+  fs::create_directory(dir / "open");
+  fs::permissions(dir / "open", mode(0777));
+  input(earlierTape, "open/kept.tap");
+  fs::permissions(dir / "open/kept.tap", mode(0444));
+  const struct {
+    Arguments arguments;
+    bool asNobody;
+    const char* message;
+  } cases[] = {
+      {{"missing.bin", "out.tap"}, false, errorOpen},
+      {{"-c", "folder", "out.tap", "n", "1"}, false, errorOpen},
+      {{"secret.bin", "out.tap"}, true, errorOpen},
+      {{"in.bin", "no/such/dir/out.tap"}, false, errorCreate},
+      {{"in.bin", "folder"}, false, errorCreate},
+      {{"in.bin", "locked/out.tap"}, true, errorCreate},
+      {{"in.bin", "open/kept.tap"}, true, errorCreate},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    expectRun(c.asNobody ? runAsNobody(c.arguments) : run(c.arguments), 1, c.message);
+  }
+  EXPECT_EQ(tape(), earlierTape);
+  EXPECT_EQ(tape("open/kept.tap"), earlierTape);
+  EXPECT_TRUE(fs::is_directory(dir / "folder"));
+  EXPECT_FALSE(exists("locked/out.tap"));
+  EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
-TEST_F(CommandLine, AFullDeviceIsAWriteFailureAndIsNotRemoved) {
-  input({1, 2, 3});
-  expectBannerThen(run({"-b", "in.bin", "/dev/full", "n"}), 1, std::string("\n") + errorWrite);
-  EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
-}
+TEST_F(EndToEnd, SpecialFilesAreWrittenInPlaceAndNeverRemoved) {
+  input(Bytes(65533, 1));
+  expectRun(run({"-b", "in.bin", "/dev/full", "n"}), 1, errorWrite);
+  EXPECT_TRUE(fs::is_character_file("/dev/full"));
 
-TEST_F(CommandLine, AReaderThatGoesAwayIsAWriteFailure) {
+  // The tape is larger than a pipe holds, so the reader that goes away
+  // without reading makes a write fail (with SIGPIPE, which must not kill).
   const std::string fifo = dir / "fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  // The tape is one byte larger than a pipe holds, so the program cannot
-  // finish writing before the reader closes without reading.
   std::thread reader([&] { ::close(::open(fifo.c_str(), O_RDONLY)); });
-  input(Bytes(65533, 1));
   const ProgramResult result = run({"in.bin", "fifo"});
   reader.join();
-  expectBannerThen(result, 1, std::string("\n") + errorWrite);
-  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
-}
-
-TEST_F(CommandLine, FilesThatMisreportTheirSizeAreReadToTheirEnd) {
-  // Files under /proc report a size of 0 whatever they hold.
-  const std::string ostype = "/proc/sys/kernel/ostype";
-  if (!fileExists(ostype)) {
-    GTEST_SKIP() << "no " << ostype;
-  }
-  const Bytes content = readFile(ostype);
-  ASSERT_FALSE(content.empty());
-  expectBannerThen(run({"-r", ostype, "out.tap"}), 0, "\n");
-  Bytes expected = {static_cast<std::uint8_t>(content.size()), 0x00};
-  expected.insert(expected.end(), content.begin(), content.end());
-  EXPECT_EQ(tape(), expected);
-}
-
-TEST_F(CommandLine, AFifoGivenAsBothInputAndOutputIsRefusedWithoutWaiting) {
-  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  expectBannerThen(run({"fifo", "fifo"}), 1, std::string("\n") + errorSame);
-}
-
-TEST_F(CommandLine, TheSameFileIsNeverBothInputAndOutput) {
-  const Bytes original = {1, 2, 3};
-  input(original);
-  std::filesystem::create_symlink("in.bin", dir / "link.tap");
-  std::filesystem::create_hard_link(dir / "in.bin", dir / "hard.tap");
-  for (const std::string output : {"in.bin", "./in.bin", "link.tap", "hard.tap"}) {
-    expectBannerThen(run({"in.bin", output}), 1, std::string("\n") + errorSame);
-    EXPECT_EQ(tape("in.bin"), original) << output;
-  }
-}
-
-TEST_F(CommandLine, PipesAreReadToTheirEnd) {
-  ProgramRunOptions piped;
-  piped.input = std::string("\x01\x02\x03", 3);
-  expectBannerThen(run({"/dev/stdin", "out.tap"}, piped), 0, "\n");
-  EXPECT_EQ(tape(), (Bytes{0x05, 0x00, 0xFF, 0x01, 0x02, 0x03, 0xFF}));
-
-  piped.input = std::string(65535, 'x');
-  expectBannerThen(run({"-r", "/dev/stdin", "out.tap"}, piped), 0, "\n");
-  EXPECT_EQ(tape().size(), 65537u);
-
-  std::filesystem::remove(dir / "out.tap");
-  piped.input = std::string(65534, 'x');
-  expectBannerThen(run({"-c", "/dev/stdin", "out.tap", "n", "0"}, piped), 1,
-                   std::string("\n") + errorTooLong);
-  EXPECT_FALSE(exists("out.tap"));
+  expectRun(result, 1, errorWrite);
+  EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
 // Opens a FIFO for writing once a reader is there, giving up after a while
@@ -339,7 +250,28 @@ int openFifoForWriting(const std::string& fifo) {
   return -1;
 }
 
-TEST_F(CommandLine, AFifoIsReadToItsEnd) {
+TEST_F(EndToEnd, InputsOfUnknownSizeAreReadToTheirEnd) {
+  // Files under /proc report a size of 0 whatever they hold.
+  const std::string ostype = "/proc/sys/kernel/ostype";
+  if (fileExists(ostype)) {
+    const Bytes content = readFile(ostype);
+    ASSERT_FALSE(content.empty());
+    expectRun(run({"-r", ostype, "out.tap"}), 0, "");
+    EXPECT_EQ(tape(), join({{static_cast<std::uint8_t>(content.size()), 0x00}, content}));
+  }
+
+  ProgramRunOptions piped;
+  piped.input = std::string("\x01\x02\x03", 3);
+  expectRun(run({"/dev/stdin", "out.tap"}, piped), 0, "");
+  EXPECT_EQ(tape(), (Bytes{0x05, 0x00, 0xFF, 0x01, 0x02, 0x03, 0xFF}));
+  piped.input = std::string(65535, 'x');
+  expectRun(run({"-r", "/dev/stdin", "out.tap"}, piped), 0, "");
+  EXPECT_EQ(tape(), join({{0xFF, 0xFF}, Bytes(65535, 'x')}));
+  fs::remove(dir / "out.tap");
+  piped.input = std::string(65534, 'x');
+  expectRun(run({"-c", "/dev/stdin", "out.tap", "n", "0"}, piped), 1, errorTooLong);
+  EXPECT_FALSE(exists("out.tap"));
+
   const std::string fifo = dir / "fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::thread writer([&] {
@@ -351,28 +283,200 @@ TEST_F(CommandLine, AFifoIsReadToItsEnd) {
   });
   const ProgramResult result = run({"-r", "fifo", "out.tap"});
   writer.join();
-  expectBannerThen(result, 0, "\n");
+  expectRun(result, 0, "");
   EXPECT_EQ(tape(), (Bytes{0x03, 0x00, 0x01, 0x02, 0x03}));
 }
 
-TEST_F(CommandLine, PermissionsAreRespected) {
-  using std::filesystem::perms;
-  std::filesystem::permissions(dir.path(), perms::all);
-  input({1});
-  std::filesystem::permissions(dir / "in.bin", perms::none);
-  std::filesystem::create_directory(dir / "readonly");
-  std::filesystem::permissions(dir / "readonly", perms::owner_read | perms::owner_exec |
-                                                     perms::others_read | perms::others_exec);
-  input({2}, "readable.bin");
-  std::filesystem::permissions(dir / "readable.bin", perms::all);
-  ProgramRunOptions unprivileged;
-  unprivileged.asUnprivilegedUser = true;
+TEST_F(EndToEnd, TheSameFileIsNeverBothInputAndOutput) {
+  // A FIFO is refused before it is opened, which would wait for a writer.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  expectRun(run({"fifo", "fifo"}), 1, errorSame);
 
-  expectBannerThen(run({"in.bin", "out.tap"}, unprivileged), 1, std::string("\n") + errorOpen);
-  EXPECT_FALSE(exists("out.tap"));
-  expectBannerThen(run({"readable.bin", "readonly/out.tap"}, unprivileged), 1,
-                   std::string("\n") + errorCreate);
-  EXPECT_FALSE(exists("readonly/out.tap"));
+  const Bytes original = {1, 2, 3};
+  input(original);
+  fs::create_symlink("in.bin", dir / "link.tap");
+  fs::create_hard_link(dir / "in.bin", dir / "hard.tap");
+  for (const std::string output : {"in.bin", "./in.bin", "link.tap", "hard.tap"}) {
+    expectRun(run({"in.bin", output}), 1, errorSame);
+    EXPECT_EQ(tape("in.bin"), original) << output;
+  }
+}
+
+// The kinds of output; all but a new one hold an earlier tape.
+enum class Output { New, Existing, Symlinked, HardLinked, InLockedDirectory };
+
+struct OutputCase {
+  Output kind;
+  const char* path;    // given to the program
+  const char* holder;  // the file the path finally names
+  fs::perms mode;      // the holder's, before (if it exists) and after a success
+  bool inPlace;        // written in place, not replaced by a new file
+  // What the holder holds after a failed or interrupted run (none: absent).
+  std::optional<Bytes> afterFailure;
+  const char* otherName;  // another name of the holder, or null
+};
+
+const OutputCase outputCases[] = {
+    // Created with 0666 less the umask, 027 in these runs.
+    {Output::New, "out.tap", "out.tap", mode(0640), false, std::nullopt, nullptr},
+    {Output::Existing, "out.tap", "out.tap", mode(0604), false, earlierTape, nullptr},
+    // The tape goes where the link points, and the link stays a link.
+    {Output::Symlinked, "out.tap", "real/target.tap", mode(0600), false, earlierTape, nullptr},
+    // Written in place so that both names see the tape; a partial tape is
+    // emptied and its output name removed.
+    {Output::HardLinked, "out.tap", "out.tap", mode(0644), true, std::nullopt, "other.tap"},
+    // nobody may write the file but not create one beside it, nor remove it.
+    {Output::InLockedDirectory, "locked/out.tap", "locked/out.tap", mode(0666), true, Bytes{},
+     nullptr},
+};
+
+class OutputKinds : public EndToEnd {
+ protected:
+  void prepare(const OutputCase& c) {
+    clear();
+    input(newData);
+    if (c.kind == Output::New) return;
+    const fs::path holder = dir.path() / c.holder;
+    fs::create_directories(holder.parent_path());
+    fs::permissions(holder.parent_path(), mode(0755));
+    writeFile(holder, earlierTape);
+    fs::permissions(holder, c.mode);
+    if (c.kind == Output::Symlinked) fs::create_symlink(c.holder, dir / c.path);
+    if (c.otherName != nullptr) fs::create_hard_link(holder, dir / c.otherName);
+  }
+  ProgramResult runOn(const OutputCase& c, ProgramRunOptions options) {
+    options.fileCreationMask = 027;
+    options.asUnprivilegedUser = c.kind == Output::InLockedDirectory;
+    return run({"in.bin", c.path}, options);
+  }
+  void expectNoPartialTape(const OutputCase& c) {
+    if (c.afterFailure) {
+      EXPECT_EQ(tape(c.holder), *c.afterFailure);
+    } else {
+      EXPECT_FALSE(exists(c.holder));
+    }
+    if (c.otherName != nullptr) {
+      EXPECT_EQ(tape(c.otherName), Bytes{});
+    }
+    EXPECT_EQ(fs::is_symlink(dir / c.path), c.kind == Output::Symlinked);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+  }
+};
+
+std::uintmax_t inodeOf(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+TEST_F(OutputKinds, ASuccessLeavesTheWholeTapeWithItsPermissions) {
+  for (const OutputCase& c : outputCases) {
+    SCOPED_TRACE(c.path + std::string(" naming ") + c.holder);
+    prepare(c);
+    const std::uintmax_t inode = inodeOf(dir / c.holder);
+    expectRun(runOn(c, {}), 0, "");
+    EXPECT_EQ(tape(c.holder), newTape);
+    EXPECT_EQ(fs::status(dir / c.holder).permissions(), c.mode);
+    EXPECT_EQ(inodeOf(dir / c.holder) == inode, c.inPlace);
+    if (c.otherName != nullptr) {
+      EXPECT_EQ(tape(c.otherName), newTape);
+    }
+    EXPECT_EQ(fs::is_symlink(dir / c.path), c.kind == Output::Symlinked);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+  }
+}
+
+// A file-size limit (ulimit -f) below the size of the tape makes a write
+// fail, with SIGXFSZ, which must not kill.
+TEST_F(OutputKinds, AFailedWriteLeavesNoPartialTape) {
+  for (const OutputCase& c : outputCases) {
+    SCOPED_TRACE(c.path + std::string(" naming ") + c.holder);
+    prepare(c);
+    ProgramRunOptions limited;
+    limited.fileSizeLimit = smallerThanTheTape;
+    expectRun(runOn(c, limited), 1, errorWrite);
+    expectNoPartialTape(c);
+  }
+}
+
+// A write to a regular file never blocks, so the program cannot be caught
+// mid-write by timing. It is traced instead, and stopped at the first system
+// call after the output came into being, or after part of the tape is
+// written; the signal arrives right there.
+TEST_F(OutputKinds, AnInterruptionLeavesNoPartialTapeAndEndsTheProgramByItsSignal) {
+  for (const OutputCase& c : outputCases) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      for (const bool partWritten : {false, true}) {
+        SCOPED_TRACE(c.path + std::string(" naming ") + c.holder + ", signal " +
+                     std::to_string(signal) + (partWritten ? ", part written" : ", just begun"));
+        prepare(c);
+        ProgramRunOptions interrupted;
+        interrupted.atEachSystemCall = [&] {
+          const bool now = partWritten ? partialTapeBeside(c.holder) : outputBegunBeside(c.holder);
+          return now ? signal : 0;
+        };
+        const ProgramResult result = runOn(c, interrupted);
+        if (result.status == cannotTraceStatus) {
+          GTEST_SKIP() << "the system does not let the test trace the program";
+        }
+        ASSERT_TRUE(result.signalled) << "the program wrote no partial tape";
+        expectRun(result, 128 + signal, "");
+        expectNoPartialTape(c);
+      }
+    }
+  }
+}
+
+// A second run that comes and goes while the first has written part of its
+// tape: each writes a temporary file of its own, and the tape of the run that
+// ends last is there whole. The moment is found by tracing the first run.
+TEST_F(EndToEnd, ARunWhileAnotherWritesTheSameOutputLeavesBothWhole) {
+  input(newData, "first.bin");
+  input(Bytes(2000, 0x22), "second.bin");
+  for (const bool outputExists : {false, true}) {
+    SCOPED_TRACE(outputExists ? "over an earlier tape" : "into a new file");
+    if (outputExists) input(earlierTape, "out.tap");
+    std::optional<ProgramResult> second;
+    ProgramRunOptions traced;
+    traced.atEachSystemCall = [&] {
+      if (!second && partialTapeBeside("out.tap")) second = run({"second.bin", "out.tap"});
+      return 0;
+    };
+    const ProgramResult first = run({"first.bin", "out.tap"}, traced);
+    if (first.status == cannotTraceStatus) {
+      GTEST_SKIP() << "the system does not let the test trace the program";
+    }
+    ASSERT_TRUE(second.has_value()) << "the first run wrote no partial tape";
+    expectRun(*second, 0, "");
+    expectRun(first, 0, "");
+    EXPECT_EQ(tape(), newTape);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+  }
+}
+
+// A closed standard descriptor must not be left for the first file the
+// program opens: whatever goes to that stream would go into the file. Only
+// the names /dev/stdin, /dev/stdout and /dev/stderr show what took its place,
+// since nothing is printed while a file is open. The null device lets each
+// run succeed; without it /dev/stdin cannot be opened, and a tape for a closed
+// /dev/stdout would be made in /dev, where nobody may not create it.
+TEST_F(EndToEnd, ClosedStandardDescriptorsAreTakenByTheNullDevice) {
+  input({1, 2, 3});
+  const struct {
+    int descriptor;
+    Arguments arguments;
+  } cases[] = {
+      {0, {"/dev/stdin", "out.tap"}},
+      {1, {"in.bin", "/dev/stdout"}},
+      {2, {"in.bin", "/dev/stderr"}},
+  };
+  for (const auto& c : cases) {
+    ProgramRunOptions closed;
+    closed.closedDescriptors = {c.descriptor};
+    const ProgramResult result =
+        c.descriptor == 0 ? run(c.arguments, closed) : runAsNobody(c.arguments, closed);
+    EXPECT_EQ(result.status, 0) << c.descriptor;
+  }
+  EXPECT_EQ(tape(), (Bytes{0x02, 0x00, 0xFF, 0xFF}));
 }
 
 }  // namespace

@@ -31,6 +31,7 @@ bool writeNewTape(VirtualFileSystem& files, const std::string& path, bool guarde
 void expectCleanFinish(const VirtualFileSystem& files) {
   EXPECT_TRUE(files.allClosed());
   EXPECT_EQ(files.guarded(), nullptr) << "a clean-up is still armed";
+  EXPECT_FALSE(files.holdsInterruptions());
 }
 
 TEST(OutputFile, ARegularOutputIsReplacedThroughATemporaryFile) {

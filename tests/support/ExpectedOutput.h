@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // What the program prints, written out by hand for the tests to compare with.
 
 // The program's usage text as a reader sees it: descriptions at cell 17,
@@ -27,3 +29,17 @@ inline constexpr const char* errorRead = "  error: cannot read the input file.\n
 inline constexpr const char* errorSame = "  error: the input and output are the same file.\n";
 inline constexpr const char* errorCreate = "  error: cannot create the output file.\n";
 inline constexpr const char* errorWrite = "  error: cannot write the output file.\n";
+
+// The command-line errors.
+inline constexpr const char* errorOnlyOne = "  error: use only one of -b, -c and -r.\n";
+inline constexpr const char* errorBasicNeeds =
+    "  error: -b needs an input, an output, a tape name and an optional start line.\n";
+inline constexpr const char* errorCodeNeeds =
+    "  error: -c needs an input, an output, a tape name and a start address.\n";
+inline constexpr const char* errorHeaderlessNeeds =
+    "  error: a headerless block needs an input and an output.\n";
+inline constexpr const char* errorStartValue =
+    "  error: the start value is not a decimal number.\n";
+inline std::string errorUnknownOption(const std::string& option) {
+  return "  error: unknown option '" + option + "'.\n";
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,7 +10,13 @@ struct ProgramResult {
   int status = -1;
   std::string out;
   std::string err;
+  // A signal asked for by ProgramRunOptions::atEachSystemCall was sent.
+  bool signalled = false;
 };
+
+// The status of a run that was to be traced when the system does not let the
+// test trace its own child.
+inline constexpr int cannotTraceStatus = 124;
 
 struct ProgramRunOptions {
   std::string directory = ".";
@@ -19,8 +27,26 @@ struct ProgramRunOptions {
   // When run by the superuser, run the program as nobody, so that file
   // permissions bind it.
   bool asUnprivilegedUser = false;
+  // The largest file the program may write, as `ulimit -f` sets it, in bytes.
+  std::optional<std::uint64_t> fileSizeLimit;
+  // A program still running after this long is ended by SIGALRM, so that a
+  // program that hangs fails the test instead of stopping it.
+  unsigned timeLimitSeconds = 30;
+  // The program's umask.
+  std::optional<unsigned> fileCreationMask;
+  // Standard descriptors (0, 1, 2) the program finds closed when it starts;
+  // such a run is never wrapped (see REELMAKE_TEST_WRAPPER in runProgram).
+  std::vector<int> closedDescriptors;
+
+  // For a test that must act at an exact moment, never by timing: the program
+  // is stopped at each of its system calls and this is called; once it
+  // returns a signal (not 0), that signal is sent and the program runs on
+  // untraced. Not for runs whose input fills a pipe.
+  std::function<int()> atEachSystemCall;
 };
 
 // Runs the program with arguments and waits for it; captures both outputs.
+// The status is the exit status, or 128 plus the signal that ended the program.
+// Safe to call from several threads at once, and from atEachSystemCall.
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const ProgramRunOptions& options = {});

@@ -192,6 +192,7 @@ int VirtualFileSystem::createOutput(const char* path) {
 }
 
 int VirtualFileSystem::createTemporary(const char* path, PathBuffer& name) {
+  if (!interruptionsHeld) throw std::logic_error("a temporary file made while interruptions pass");
   const std::string directory = directoryOf(path);
   const std::string temporary =
       (directory.empty() ? "" : directory + "/") + ".reelmake-" + std::to_string(++temporaryCount);

@@ -85,6 +85,8 @@ class VirtualFileSystem final : public FileSystem {
   bool replace(const char* from, const char* to) override;
   bool removeIfSame(const char* path, const FileIdentity& identity) override;
   void guardPartialOutput(const PartialOutput* partial) override { guardedPartial = partial; }
+  void holdInterruptions(bool hold) override { interruptionsHeld = hold; }
+  bool holdsInterruptions() const { return interruptionsHeld; }
 
  private:
   struct Descriptor {
@@ -117,4 +119,5 @@ class VirtualFileSystem final : public FileSystem {
                                            SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX,
                                            SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX};
   const PartialOutput* guardedPartial = nullptr;
+  bool interruptionsHeld = false;
 };
