@@ -26,3 +26,8 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # ctest and gtest_discover_tests run the test programs through Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR /bin/sh ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
+
+# pkg-config does not follow CMAKE_FIND_ROOT_PATH: without this it would hand
+# the build machine's Linux libraries (libspectrum...) to the Windows build.
+set(ENV{PKG_CONFIG_LIBDIR} ${CMAKE_FIND_ROOT_PATH}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
