@@ -84,3 +84,9 @@ class FileSystem {
 
 // The platform's own file system.
 FileSystem& systemFileSystem();
+
+// Writes into name a hidden file name, ".reelmake-" and six letters chosen
+// by seed, in the directory of path; the directory ends at the last of the
+// separators in path. False when it does not fit.
+bool temporaryNameNear(const char* path, const char* separators, std::uint64_t seed,
+                       PathBuffer& name);

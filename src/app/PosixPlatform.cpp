@@ -84,37 +84,11 @@ auto retryInterrupted(Call call) {
   return result;
 }
 
-// Letters that are safe in a file name on every file system.
-constexpr char nameLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-
 std::uint64_t nameSeed() {
   struct timespec now {};
   ::clock_gettime(CLOCK_REALTIME, &now);
   return static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 20U) ^
          (static_cast<std::uint64_t>(::getpid()) << 40U);
-}
-
-// Writes "<directory of path>/.reelmake-XXXXXX" into name; false if too long.
-bool temporaryNameNear(const char* path, std::uint64_t seed, PathBuffer& name) {
-  const char* slash = std::strrchr(path, '/');
-  const std::size_t directoryLength =
-      slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
-  constexpr char prefix[] = ".reelmake-";
-  constexpr std::size_t randomLetters = 6;
-  if (directoryLength + sizeof prefix + randomLetters > PathBuffer::capacity) {
-    return false;
-  }
-  char* out = name.text.data();
-  std::memcpy(out, path, directoryLength);
-  out += directoryLength;
-  std::memcpy(out, prefix, sizeof prefix - 1);
-  out += sizeof prefix - 1;
-  for (std::size_t i = 0; i < randomLetters; ++i) {
-    *out++ = nameLetters[seed % (sizeof nameLetters - 1)];
-    seed /= sizeof nameLetters - 1;
-  }
-  *out = '\0';
-  return true;
 }
 
 class PosixFileSystem final : public FileSystem {
@@ -167,7 +141,7 @@ class PosixFileSystem final : public FileSystem {
   int createTemporary(const char* path, PathBuffer& name) override {
     std::uint64_t seed = nameSeed();
     for (int attempt = 0; attempt < 100; ++attempt, seed = seed * 6364136223846793005U + 1) {
-      if (!temporaryNameNear(path, seed, name)) return -1;
+      if (!temporaryNameNear(path, "/", seed, name)) return -1;
       const int descriptor = retryInterrupted(
           [&] { return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
       if (descriptor >= 0 || errno != EEXIST) return descriptor;

@@ -40,12 +40,29 @@ bool narrow(const wchar_t* text, char* out, std::size_t capacity) {
 
 constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Named pipes are never opened just to look at them: that would take one of
-// the server's instances away from the real reader.
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
 bool isPipePath(const char* path) {
-  const auto separator = [](char c) { return c == '\\' || c == '/'; };
-  return separator(path[0]) && separator(path[1]) && path[2] == '.' && separator(path[3]) &&
-         ::_strnicmp(path + 4, "pipe", 4) == 0 && separator(path[8]);
+  return isSeparator(path[0]) && isSeparator(path[1]) && path[2] == '.' && isSeparator(path[3]) &&
+         ::_strnicmp(path + 4, "pipe", 4) == 0 && isSeparator(path[8]);
+}
+
+// Named pipes are never opened just to look at them: that would take one of
+// the server's instances away from the real reader. They are told apart by
+// their names, in which neither case nor the kind of separator counts.
+FileIdentity pipeIdentity(const char* path) {
+  FileIdentity identity;
+  identity.kind = FileKind::Fifo;
+  // Beyond any volume serial number, which has 32 bits.
+  identity.device = std::uint64_t{1} << 32U;
+  std::uint64_t hash = 14695981039346656037U;  // FNV-1a
+  for (const char* c = path + 9; *c != '\0'; ++c) {
+    const bool upper = *c >= 'A' && *c <= 'Z';
+    const char folded = isSeparator(*c) ? '\\' : upper ? static_cast<char>(*c - 'A' + 'a') : *c;
+    hash = (hash ^ static_cast<unsigned char>(folded)) * 1099511628211U;
+  }
+  identity.inode = hash;
+  return identity;
 }
 
 HANDLE openPath(const char* path, DWORD access, DWORD disposition, DWORD flags = 0) {
@@ -142,7 +159,10 @@ class WindowsFileSystem final : public FileSystem {
   }
 
   bool identifyPath(const char* path, FileIdentity& identity) override {
-    if (isPipePath(path)) return false;
+    if (isPipePath(path)) {
+      identity = pipeIdentity(path);
+      return true;
+    }
     const HANDLE handle =
         openPath(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
     if (handle == INVALID_HANDLE_VALUE) return false;
@@ -187,8 +207,17 @@ class WindowsFileSystem final : public FileSystem {
     return narrow(wide.data(), resolved.text.data(), PathBuffer::capacity);
   }
 
+  // The read-only attribute binds every user, but Wine run by root opens such
+  // a file for writing all the same; refused here, it is refused everywhere.
   int openExisting(const char* path) override {
-    return adopt(openPath(path, GENERIC_WRITE, OPEN_EXISTING));
+    const HANDLE handle = openPath(path, GENERIC_WRITE, OPEN_EXISTING);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (handle != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(handle, &information) &&
+        (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      ::CloseHandle(handle);
+      return -1;
+    }
+    return adopt(handle);
   }
 
   int createOutput(const char* path) override {
@@ -203,7 +232,7 @@ class WindowsFileSystem final : public FileSystem {
     std::uint64_t seed = (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 32U) ^
                          ::GetTickCount64() ^ reinterpret_cast<std::uintptr_t>(&name);
     for (int attempt = 0; attempt < 100; ++attempt, seed = seed * 6364136223846793005U + 1) {
-      if (!temporaryNameNear(path, seed, name)) return -1;
+      if (!temporaryNameNear(path, "/\\:", seed, name)) return -1;
       const HANDLE handle = openPath(name.c_str(), GENERIC_WRITE, CREATE_NEW);
       if (handle != INVALID_HANDLE_VALUE) return adopt(handle);
       if (::GetLastError() != ERROR_FILE_EXISTS) return -1;
@@ -282,29 +311,6 @@ class WindowsFileSystem final : public FileSystem {
   HANDLE handleOf(int descriptor) const {
     const auto slot = static_cast<std::size_t>(descriptor);
     return descriptor >= 0 && slot < handleSlots ? handles[slot] : INVALID_HANDLE_VALUE;
-  }
-
-  // Writes "<directory of path>\.reelmake-XXXXXX" into name; false if too long.
-  static bool temporaryNameNear(const char* path, std::uint64_t seed, PathBuffer& name) {
-    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::size_t directoryLength = 0;
-    for (std::size_t i = 0; path[i] != '\0'; ++i) {
-      if (path[i] == '/' || path[i] == '\\' || path[i] == ':') directoryLength = i + 1;
-    }
-    constexpr char prefix[] = ".reelmake-";
-    constexpr std::size_t randomLetters = 6;
-    if (directoryLength + sizeof prefix + randomLetters > PathBuffer::capacity) return false;
-    char* out = name.text.data();
-    std::memcpy(out, path, directoryLength);
-    out += directoryLength;
-    std::memcpy(out, prefix, sizeof prefix - 1);
-    out += sizeof prefix - 1;
-    for (std::size_t i = 0; i < randomLetters; ++i) {
-      *out++ = letters[seed % (sizeof letters - 1)];
-      seed /= sizeof letters - 1;
-    }
-    *out = '\0';
-    return true;
   }
 
   std::array<HANDLE, handleSlots> handles = [] {

@@ -47,7 +47,8 @@ class ProgramEntry : public ::testing::Test {
   void expectRun(const Arguments& arguments, int status, const std::string& rest) {
     const EntryRun result = run(arguments);
     EXPECT_EQ(result.status, status) << ::testing::PrintToString(arguments);
-    EXPECT_EQ(result.out, "\n" + banner() + "\n" + rest) << ::testing::PrintToString(arguments);
+    const std::string expected = std::string("\n").append(banner()).append("\n").append(rest);
+    EXPECT_EQ(result.out, expected) << ::testing::PrintToString(arguments);
   }
 
   Bytes tapeOf(const Arguments& arguments) {

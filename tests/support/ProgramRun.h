@@ -20,8 +20,15 @@ inline constexpr int cannotTraceStatus = 124;
 
 struct ProgramRunOptions {
   std::string directory = ".";
-  // Fed through a pipe as standard input; without it standard input is /dev/null.
+  // Fed through a pipe as standard input; without it standard input is the
+  // null device.
   std::optional<std::string> input;
+  // A program still running after this long is ended (by SIGALRM on POSIX),
+  // so that a program that hangs fails the test instead of stopping it.
+  unsigned timeLimitSeconds = 30;
+
+  // The rest only POSIX can honour; on Windows runProgram refuses them.
+
   // An empty argument vector: not even the program's name.
   bool withoutProgramName = false;
   // When run by the superuser, run the program as nobody, so that file
@@ -29,15 +36,11 @@ struct ProgramRunOptions {
   bool asUnprivilegedUser = false;
   // The largest file the program may write, as `ulimit -f` sets it, in bytes.
   std::optional<std::uint64_t> fileSizeLimit;
-  // A program still running after this long is ended by SIGALRM, so that a
-  // program that hangs fails the test instead of stopping it.
-  unsigned timeLimitSeconds = 30;
   // The program's umask.
   std::optional<unsigned> fileCreationMask;
   // Standard descriptors (0, 1, 2) the program finds closed when it starts;
   // such a run is never wrapped (see REELMAKE_TEST_WRAPPER in runProgram).
   std::vector<int> closedDescriptors;
-
   // For a test that must act at an exact moment, never by timing: the program
   // is stopped at each of its system calls and this is called; once it
   // returns a signal (not 0), that signal is sent and the program runs on
@@ -45,8 +48,10 @@ struct ProgramRunOptions {
   std::function<int()> atEachSystemCall;
 };
 
-// Runs the program with arguments and waits for it; captures both outputs.
-// The status is the exit status, or 128 plus the signal that ended the program.
-// Safe to call from several threads at once, and from atEachSystemCall.
+// Runs the program with arguments (UTF-8) and waits for it; captures both
+// outputs. The status is the exit status, or 128 plus the signal that ended
+// the program; on Windows it is the exit code, and a program out of time is
+// ended with 128 + 14, as SIGALRM would end it. Safe to call from several
+// threads at once, and from atEachSystemCall.
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const ProgramRunOptions& options = {});

@@ -1,3 +1,5 @@
+// Runs the program with fork and exec, with everything POSIX lets a test
+// set up: user, umask, file-size limit, closed descriptors, tracing.
 #include "support/ProgramRun.h"
 
 #include <fcntl.h>

@@ -1,0 +1,358 @@
+// End-to-end runs that only POSIX can set up: pipes and devices, /proc,
+// permission bits and users, links, umask, file-size limits, signals at an
+// exact system call, concurrent runs and closed standard descriptors.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <optional>
+#include <thread>
+
+#include "EndToEnd.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const Bytes newData(2000, 0xAB);
+// 2002 = 07D2 bytes: flag, data, checksum; an even count of equal bytes XORs to 00.
+const Bytes newTape = join({{0xD2, 0x07, 0xFF}, newData, {0xFF}});
+constexpr std::uint64_t smallerThanTheTape = 1024;
+
+class PosixEndToEnd : public EndToEnd {
+ protected:
+  ProgramResult runAsNobody(const Arguments& arguments, ProgramRunOptions options = {}) {
+    options.asUnprivilegedUser = true;
+    return run(arguments, options, copyForEveryone());
+  }
+  // The build tree may be closed to other users, so nobody runs a copy.
+  std::string copyForEveryone() {
+    fs::permissions(dir.path(), mode(0755));
+    const std::string copy = dir / "reelmake";
+    fs::copy_file(REELMAKE_BINARY, copy, fs::copy_options::overwrite_existing);
+    fs::permissions(copy, mode(0755));
+    return copy;
+  }
+
+  void clear() {
+    for (const auto& entry : fs::directory_iterator(dir.path())) fs::remove_all(entry.path());
+  }
+  // True while the program has written part of the new tape, into the file
+  // named holder or into a temporary file beside it.
+  bool partialTapeBeside(const std::string& holder) {
+    const fs::path path = dir.path() / holder;
+    for (const auto& entry : fs::directory_iterator(path.parent_path())) {
+      if (entry.path() == path || entry.path().filename().string().starts_with(".reelmake-")) {
+        const std::uintmax_t size = fs::file_size(entry.path());
+        if (size > 0 && size < newTape.size()) return true;
+      }
+    }
+    return false;
+  }
+  // The output has just come into being: a temporary file is there, or the
+  // file written in place has been emptied.
+  bool outputBegunBeside(const std::string& holder) {
+    const fs::path path = dir.path() / holder;
+    for (const auto& entry : fs::directory_iterator(path.parent_path())) {
+      if (entry.path().filename().string().starts_with(".reelmake-") ||
+          (entry.path() == path && fs::file_size(path) == 0)) {
+        return true;
+      }
+    }
+    return false;
+  }
+};
+
+TEST_F(PosixEndToEnd, WithoutEvenItsNameTheProgramPrintsTheUsage) {
+  ProgramRunOptions options;
+  options.withoutProgramName = true;
+  const ProgramResult result = run({}, options);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, banner() + "\n" + expectedUsageText);
+}
+
+TEST_F(PosixEndToEnd, FilesThatPermissionsCloseAreLeftAlone) {
+  input({1});
+  input({2}, "secret.bin");
+  fs::permissions(dir / "secret.bin", mode(0));
+  fs::create_directory(dir / "locked");
+  fs::permissions(dir / "locked", mode(0755));
+  // A directory where anyone may create files, so that replacing the tape
+  // would be possible, but the tape itself is not to be written.
+  fs::create_directory(dir / "open");
+  fs::permissions(dir / "open", mode(0777));
+  input(earlierTape, "open/kept.tap");
+  fs::permissions(dir / "open/kept.tap", mode(0444));
+  const struct {
+    Arguments arguments;
+    const char* message;
+  } cases[] = {
+      {{"secret.bin", "out.tap"}, errorOpen},
+      {{"in.bin", "locked/out.tap"}, errorCreate},
+      {{"in.bin", "open/kept.tap"}, errorCreate},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    expectRun(runAsNobody(c.arguments), 1, c.message);
+  }
+  EXPECT_FALSE(exists("out.tap"));
+  EXPECT_EQ(tape("open/kept.tap"), earlierTape);
+  EXPECT_FALSE(exists("locked/out.tap"));
+  EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+TEST_F(PosixEndToEnd, SpecialFilesAreWrittenInPlaceAndNeverRemoved) {
+  input(Bytes(65533, 1));
+  expectRun(run({"-b", "in.bin", "/dev/full", "n"}), 1, errorWrite);
+  EXPECT_TRUE(fs::is_character_file("/dev/full"));
+
+  // The tape is larger than a pipe holds, so the reader that goes away
+  // without reading makes a write fail (with SIGPIPE, which must not kill).
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread reader([&] { ::close(::open(fifo.c_str(), O_RDONLY)); });
+  const ProgramResult result = run({"in.bin", "fifo"});
+  reader.join();
+  expectRun(result, 1, errorWrite);
+  EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+// Opens a FIFO for writing once a reader is there, giving up after a while
+// so that a program that never opens it fails the test instead of hanging it.
+int openFifoForWriting(const std::string& fifo) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) return fd;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
+}
+
+TEST_F(PosixEndToEnd, InputsOfUnknownSizeAreReadToTheirEnd) {
+  // Files under /proc report a size of 0 whatever they hold.
+  const std::string ostype = "/proc/sys/kernel/ostype";
+  if (fileExists(ostype)) {
+    const Bytes content = readFile(ostype);
+    ASSERT_FALSE(content.empty());
+    expectRun(run({"-r", ostype, "out.tap"}), 0, "");
+    EXPECT_EQ(tape(), join({{static_cast<std::uint8_t>(content.size()), 0x00}, content}));
+  }
+
+  ProgramRunOptions piped;
+  piped.input = std::string("\x01\x02\x03", 3);
+  expectRun(run({"/dev/stdin", "out.tap"}, piped), 0, "");
+  EXPECT_EQ(tape(), (Bytes{0x05, 0x00, 0xFF, 0x01, 0x02, 0x03, 0xFF}));
+  piped.input = std::string(65535, 'x');
+  expectRun(run({"-r", "/dev/stdin", "out.tap"}, piped), 0, "");
+  EXPECT_EQ(tape(), join({{0xFF, 0xFF}, Bytes(65535, 'x')}));
+  fs::remove(dir / "out.tap");
+  piped.input = std::string(65534, 'x');
+  expectRun(run({"-c", "/dev/stdin", "out.tap", "n", "0"}, piped), 1, errorTooLong);
+  EXPECT_FALSE(exists("out.tap"));
+
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] {
+    const int fd = openFifoForWriting(fifo);
+    if (fd >= 0) {
+      EXPECT_EQ(::write(fd, "\x01\x02\x03", 3), 3);
+      ::close(fd);
+    }
+  });
+  const ProgramResult result = run({"-r", "fifo", "out.tap"});
+  writer.join();
+  expectRun(result, 0, "");
+  EXPECT_EQ(tape(), (Bytes{0x03, 0x00, 0x01, 0x02, 0x03}));
+}
+
+TEST_F(PosixEndToEnd, NeitherAFifoNorASymbolicLinkHidesTheSameFile) {
+  // A FIFO is refused before it is opened, which would wait for a writer.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  expectRun(run({"fifo", "fifo"}), 1, errorSame);
+
+  input({1, 2, 3});
+  fs::create_symlink("in.bin", dir / "link.tap");
+  expectRun(run({"in.bin", "link.tap"}), 1, errorSame);
+  EXPECT_EQ(tape("in.bin"), (Bytes{1, 2, 3}));
+}
+
+// The kinds of output; all but a new one hold an earlier tape.
+enum class Output { New, Existing, Symlinked, HardLinked, InLockedDirectory };
+
+struct OutputCase {
+  Output kind;
+  const char* path;    // given to the program
+  const char* holder;  // the file the path finally names
+  fs::perms mode;      // the holder's, before (if it exists) and after a success
+  bool inPlace;        // written in place, not replaced by a new file
+  // What the holder holds after a failed or interrupted run (none: absent).
+  std::optional<Bytes> afterFailure;
+  const char* otherName;  // another name of the holder, or null
+};
+
+const OutputCase outputCases[] = {
+    // Created with 0666 less the umask, 027 in these runs.
+    {Output::New, "out.tap", "out.tap", mode(0640), false, std::nullopt, nullptr},
+    {Output::Existing, "out.tap", "out.tap", mode(0604), false, earlierTape, nullptr},
+    // The tape goes where the link points, and the link stays a link.
+    {Output::Symlinked, "out.tap", "real/target.tap", mode(0600), false, earlierTape, nullptr},
+    // Written in place so that both names see the tape; a partial tape is
+    // emptied and its output name removed.
+    {Output::HardLinked, "out.tap", "out.tap", mode(0644), true, std::nullopt, "other.tap"},
+    // nobody may write the file but not create one beside it, nor remove it.
+    {Output::InLockedDirectory, "locked/out.tap", "locked/out.tap", mode(0666), true, Bytes{},
+     nullptr},
+};
+
+class OutputKinds : public PosixEndToEnd {
+ protected:
+  void prepare(const OutputCase& c) {
+    clear();
+    input(newData);
+    if (c.kind == Output::New) return;
+    const fs::path holder = dir.path() / c.holder;
+    fs::create_directories(holder.parent_path());
+    fs::permissions(holder.parent_path(), mode(0755));
+    writeFile(holder, earlierTape);
+    fs::permissions(holder, c.mode);
+    if (c.kind == Output::Symlinked) fs::create_symlink(c.holder, dir / c.path);
+    if (c.otherName != nullptr) fs::create_hard_link(holder, dir / c.otherName);
+  }
+  ProgramResult runOn(const OutputCase& c, ProgramRunOptions options) {
+    options.fileCreationMask = 027;
+    return c.kind == Output::InLockedDirectory ? runAsNobody({"in.bin", c.path}, options)
+                                               : run({"in.bin", c.path}, options);
+  }
+  void expectNoPartialTape(const OutputCase& c) {
+    if (c.afterFailure) {
+      EXPECT_EQ(tape(c.holder), *c.afterFailure);
+    } else {
+      EXPECT_FALSE(exists(c.holder));
+    }
+    if (c.otherName != nullptr) {
+      EXPECT_EQ(tape(c.otherName), Bytes{});
+    }
+    EXPECT_EQ(fs::is_symlink(dir / c.path), c.kind == Output::Symlinked);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+  }
+};
+
+std::uintmax_t inodeOf(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+TEST_F(OutputKinds, ASuccessLeavesTheWholeTapeWithItsPermissions) {
+  for (const OutputCase& c : outputCases) {
+    SCOPED_TRACE(c.path + std::string(" naming ") + c.holder);
+    prepare(c);
+    const std::uintmax_t inode = inodeOf(dir / c.holder);
+    expectRun(runOn(c, {}), 0, "");
+    EXPECT_EQ(tape(c.holder), newTape);
+    EXPECT_EQ(fs::status(dir / c.holder).permissions(), c.mode);
+    EXPECT_EQ(inodeOf(dir / c.holder) == inode, c.inPlace);
+    if (c.otherName != nullptr) {
+      EXPECT_EQ(tape(c.otherName), newTape);
+    }
+    EXPECT_EQ(fs::is_symlink(dir / c.path), c.kind == Output::Symlinked);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+  }
+}
+
+// A file-size limit (ulimit -f) below the size of the tape makes a write
+// fail, with SIGXFSZ, which must not kill.
+TEST_F(OutputKinds, AFailedWriteLeavesNoPartialTape) {
+  for (const OutputCase& c : outputCases) {
+    SCOPED_TRACE(c.path + std::string(" naming ") + c.holder);
+    prepare(c);
+    ProgramRunOptions limited;
+    limited.fileSizeLimit = smallerThanTheTape;
+    expectRun(runOn(c, limited), 1, errorWrite);
+    expectNoPartialTape(c);
+  }
+}
+
+// A write to a regular file never blocks, so the program cannot be caught
+// mid-write by timing. It is traced instead, and stopped at the first system
+// call after the output came into being, or after part of the tape is
+// written; the signal arrives right there.
+TEST_F(OutputKinds, AnInterruptionLeavesNoPartialTapeAndEndsTheProgramByItsSignal) {
+  for (const OutputCase& c : outputCases) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      for (const bool partWritten : {false, true}) {
+        SCOPED_TRACE(c.path + std::string(" naming ") + c.holder + ", signal " +
+                     std::to_string(signal) + (partWritten ? ", part written" : ", just begun"));
+        prepare(c);
+        ProgramRunOptions interrupted;
+        interrupted.atEachSystemCall = [&] {
+          const bool now = partWritten ? partialTapeBeside(c.holder) : outputBegunBeside(c.holder);
+          return now ? signal : 0;
+        };
+        const ProgramResult result = runOn(c, interrupted);
+        if (result.status == cannotTraceStatus) {
+          GTEST_SKIP() << "the system does not let the test trace the program";
+        }
+        ASSERT_TRUE(result.signalled) << "the program wrote no partial tape";
+        expectRun(result, 128 + signal, "");
+        expectNoPartialTape(c);
+      }
+    }
+  }
+}
+
+// A second run that comes and goes while the first has written part of its
+// tape: each writes a temporary file of its own, and the tape of the run that
+// ends last is there whole. The moment is found by tracing the first run.
+TEST_F(PosixEndToEnd, ARunWhileAnotherWritesTheSameOutputLeavesBothWhole) {
+  input(newData, "first.bin");
+  input(Bytes(2000, 0x22), "second.bin");
+  for (const bool outputExists : {false, true}) {
+    SCOPED_TRACE(outputExists ? "over an earlier tape" : "into a new file");
+    if (outputExists) input(earlierTape, "out.tap");
+    std::optional<ProgramResult> second;
+    ProgramRunOptions traced;
+    traced.atEachSystemCall = [&] {
+      if (!second && partialTapeBeside("out.tap")) second = run({"second.bin", "out.tap"});
+      return 0;
+    };
+    const ProgramResult first = run({"first.bin", "out.tap"}, traced);
+    if (first.status == cannotTraceStatus) {
+      GTEST_SKIP() << "the system does not let the test trace the program";
+    }
+    ASSERT_TRUE(second.has_value()) << "the first run wrote no partial tape";
+    expectRun(*second, 0, "");
+    expectRun(first, 0, "");
+    EXPECT_EQ(tape(), newTape);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+  }
+}
+
+// A closed standard descriptor must not be left for the first file the
+// program opens: whatever goes to that stream would go into the file. Only
+// the names /dev/stdin, /dev/stdout and /dev/stderr show what took its place,
+// since nothing is printed while a file is open. The null device lets each
+// run succeed; without it /dev/stdin cannot be opened, and a tape for a closed
+// /dev/stdout would be made in /dev, where nobody may not create it.
+TEST_F(PosixEndToEnd, ClosedStandardDescriptorsAreTakenByTheNullDevice) {
+  input({1, 2, 3});
+  const struct {
+    int descriptor;
+    Arguments arguments;
+  } cases[] = {
+      {0, {"/dev/stdin", "out.tap"}},
+      {1, {"in.bin", "/dev/stdout"}},
+      {2, {"in.bin", "/dev/stderr"}},
+  };
+  for (const auto& c : cases) {
+    ProgramRunOptions closed;
+    closed.closedDescriptors = {c.descriptor};
+    const ProgramResult result =
+        c.descriptor == 0 ? run(c.arguments, closed) : runAsNobody(c.arguments, closed);
+    EXPECT_EQ(result.status, 0) << c.descriptor;
+  }
+  EXPECT_EQ(tape(), (Bytes{0x02, 0x00, 0xFF, 0xFF}));
+}
+
+}  // namespace
