@@ -2,6 +2,13 @@
 
 #include <cstring>
 
+bool PathBuffer::assign(const char* path) {
+  const std::size_t length = std::strlen(path);
+  if (length >= capacity) return false;
+  std::memcpy(text.data(), path, length + 1);
+  return true;
+}
+
 bool temporaryNameNear(const char* path, const char* separators, std::uint64_t seed,
                        PathBuffer& name) {
   // Letters that are safe in a file name on every file system.

@@ -31,6 +31,8 @@ struct PathBuffer {
   std::array<char, capacity> text{};
 
   const char* c_str() const { return text.data(); }
+  // Copies path in whole; false, changing nothing, when it does not fit.
+  bool assign(const char* path);
 };
 
 // What must be undone if the process is interrupted while it writes: the

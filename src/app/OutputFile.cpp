@@ -2,19 +2,6 @@
 
 #include <cstring>
 
-namespace {
-
-bool copyPath(const char* path, PathBuffer& buffer) {
-  const std::size_t length = std::strlen(path);
-  if (length >= PathBuffer::capacity) {
-    return false;
-  }
-  std::memcpy(buffer.text.data(), path, length + 1);
-  return true;
-}
-
-}  // namespace
-
 OutputFile::~OutputFile() {
   if (placement != Placement::None) {
     abandon();
@@ -33,7 +20,7 @@ bool OutputFile::open(const char* path) {
 bool OutputFile::openHeld(const char* path) {
   FileIdentity existing;
   if (!files.identifyPath(path, existing)) {
-    return isNew(path) && copyPath(path, target) && openReplacement(path, nullptr);
+    return isNew(path) && target.assign(path) && openReplacement(path, nullptr);
   }
   if (existing.kind == FileKind::Directory) {
     return false;
@@ -64,11 +51,11 @@ bool OutputFile::openHeld(const char* path) {
 // A path that cannot be looked at but can be opened is there after all:
 // replacing what could not be identified might replace the input itself.
 bool OutputFile::isNew(const char* path) {
-  const int descriptor = files.openExisting(path);
-  if (descriptor < 0) {
+  const int probe = files.openExisting(path);
+  if (probe < 0) {
     return true;
   }
-  files.close(descriptor);
+  files.close(probe);
   return false;
 }
 

@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "app/FileSystem.h"
 #include "app/Platform.h"
@@ -170,10 +170,9 @@ class PosixFileSystem final : public FileSystem {
   void guardPartialOutput(const PartialOutput* partial) override {
     cleanupArmed = 0;
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    if (partial == nullptr || std::strlen(partial->path) >= PathBuffer::capacity) {
+    if (partial == nullptr || !cleanup.path.assign(partial->path)) {
       return;
     }
-    std::strcpy(cleanup.path.text.data(), partial->path);
     cleanup.identity = partial->identity;
     cleanup.descriptor = partial->descriptor;
     cleanup.truncateFirst = partial->truncateFirst;

@@ -1,6 +1,7 @@
 #include "app/TapeWriter.h"
 
 #include <algorithm>
+#include <numeric>
 #include <ostream>
 #include <string_view>
 
@@ -190,11 +191,9 @@ Failure convertWithHeader(const char* inputPath, const char* outputPath, TapeHea
 }  // namespace
 
 std::uint8_t xorChecksum(std::span<const std::uint8_t> bytes) {
-  std::uint8_t checksum = 0;
-  for (const std::uint8_t byte : bytes) {
-    checksum = static_cast<std::uint8_t>(checksum ^ byte);
-  }
-  return checksum;
+  return std::accumulate(
+      bytes.begin(), bytes.end(), std::uint8_t{0},
+      [](std::uint8_t sum, std::uint8_t byte) { return static_cast<std::uint8_t>(sum ^ byte); });
 }
 
 int convertHeaderless(const char* inputPath, const char* outputPath, bool raw,

@@ -12,6 +12,7 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -201,8 +202,7 @@ class WindowsFileSystem final : public FileSystem {
     ::CloseHandle(handle);
     if (length == 0 || length >= wide.size()) {
       // Without a final name the path as given still names the file.
-      return std::strlen(path) < PathBuffer::capacity &&
-             std::strcpy(resolved.text.data(), path) != nullptr;
+      return resolved.assign(path);
     }
     return narrow(wide.data(), resolved.text.data(), PathBuffer::capacity);
   }
@@ -276,8 +276,7 @@ class WindowsFileSystem final : public FileSystem {
 
   void guardPartialOutput(const PartialOutput* partial) override {
     ::InterlockedExchange(&cleanupArmed, 0);
-    if (partial == nullptr || std::strlen(partial->path) >= PathBuffer::capacity) return;
-    std::strcpy(cleanup.path.text.data(), partial->path);
+    if (partial == nullptr || !cleanup.path.assign(partial->path)) return;
     cleanup.identity = partial->identity;
     cleanup.handle = handleOf(partial->descriptor);
     cleanup.truncateFirst = partial->truncateFirst;
@@ -350,7 +349,8 @@ ProgramArguments programArguments(int argc, char** argv) {
     }
   }
   ::LocalFree(wide);
-  for (const std::string& text : texts) vector.push_back(text.c_str());
-  vector.push_back(nullptr);
+  vector.resize(texts.size() + 1, nullptr);
+  std::transform(texts.begin(), texts.end(), vector.begin(),
+                 [](const std::string& text) { return text.c_str(); });
   return {count, vector.data()};
 }

@@ -44,9 +44,14 @@ struct ProgramRunOptions {
   // For a test that must act at an exact moment, never by timing: the program
   // is stopped at each of its system calls and this is called; once it
   // returns a signal (not 0), that signal is sent and the program runs on
-  // untraced. Not for runs whose input fills a pipe.
+  // untraced, as it does without a signal after letGo. Not for runs whose
+  // input fills a pipe.
   std::function<int()> atEachSystemCall;
 };
+
+// Returned by atEachSystemCall to stop tracing without a signal: a program
+// traced to its end could not be checked for leaks by the sanitizers.
+inline constexpr int letGo = -1;
 
 // Runs the program with arguments (UTF-8) and waits for it; captures both
 // outputs. The status is the exit status, or 128 plus the signal that ended

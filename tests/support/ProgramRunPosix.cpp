@@ -130,9 +130,9 @@ bool followUntilSignalled(pid_t child, const std::function<int()>& atEachSystemC
     if (signal != 0) {
       // Sent while the program is stopped, so it arrives before the program
       // makes another system call.
-      ::kill(child, signal);
+      if (signal != letGo) ::kill(child, signal);
       trace(PTRACE_DETACH, child);
-      return true;
+      return signal != letGo;
     }
   }
   return false;

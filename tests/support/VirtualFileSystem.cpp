@@ -11,12 +11,6 @@ std::string directoryOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-bool copyInto(const std::string& text, PathBuffer& buffer) {
-  if (text.size() >= PathBuffer::capacity) return false;
-  std::memcpy(buffer.text.data(), text.c_str(), text.size() + 1);
-  return true;
-}
-
 }  // namespace
 
 void VirtualFileSystem::create(const std::string& path, const Bytes& data, FileKind kind) {
@@ -165,7 +159,7 @@ std::int64_t VirtualFileSystem::read(int descriptor, void* buffer, std::size_t c
 
 bool VirtualFileSystem::resolve(const char* path, PathBuffer& resolved) {
   const std::string target = follow(path);
-  return !fails(Resolve) && names.count(target) != 0 && copyInto(target, resolved);
+  return !fails(Resolve) && names.count(target) != 0 && resolved.assign(target.c_str());
 }
 
 int VirtualFileSystem::openExisting(const char* path) {
@@ -196,7 +190,8 @@ int VirtualFileSystem::createTemporary(const char* path, PathBuffer& name) {
   const std::string directory = directoryOf(path);
   const std::string temporary =
       (directory.empty() ? "" : directory + "/") + ".reelmake-" + std::to_string(++temporaryCount);
-  if (fails(CreateTemporary) || !mayCreateIn(temporary) || !copyInto(temporary, name)) return -1;
+  if (fails(CreateTemporary) || !mayCreateIn(temporary) || !name.assign(temporary.c_str()))
+    return -1;
   create(temporary, {});
   return openDescriptor(names.at(temporary), true);
 }
