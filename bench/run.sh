@@ -15,14 +15,17 @@
 #                  (valgrind --tool=callgrind, total Ir)
 #   memory         peak resident set size                difference < 2 MiB
 #                  (/usr/bin/time -f %M)
+# Before measuring, it checks the tape that reelmake writes; afterwards, that
+# no temporary .reelmake-* file was left behind.
 #
 # Tunable through the environment: RUNS (timed runs per command, default
 # 300), WARMUP (untimed runs first, default 30), RSS_RUNS (runs whose largest
-# peak RSS is kept, default 5).
+# peak RSS is kept, default 5), ENFORCE_BUDGET (default 1; 0 prints the
+# verdict but does not fail on it, for noisy machines such as CI's).
 #
-# Exit status: 0 within budget, 1 over budget, 2 a tool or the program is
-# missing or misbehaves. Needs the Debian packages hyperfine, valgrind and
-# time; it installs nothing itself.
+# Exit status: 0 within budget (or ENFORCE_BUDGET=0), 1 over budget, 2 a tool
+# or the program is missing or misbehaves, or anything else fails. Needs the
+# Debian packages hyperfine, valgrind and time; it installs nothing itself.
 
 set -euo pipefail
 
@@ -34,17 +37,29 @@ readonly RSS_DIFF_MAX_KIB=2048
 RUNS=${RUNS:-300}
 WARMUP=${WARMUP:-30}
 RSS_RUNS=${RSS_RUNS:-5}
+ENFORCE_BUDGET=${ENFORCE_BUDGET:-1}
 
 die() {
     printf 'bench: %s\n' "$*" >&2
     exit 2
 }
 
+# Only the verdict may end the script with status 1: any other failure is a
+# broken run, not a missed budget. die has spoken already when the status is 2.
+# shellcheck disable=SC2317 # called by the ERR trap
+unexpected_failure() {
+    local status=$1 line=$2
+    ((status == 2)) || printf 'bench: a command failed (status %d) at line %d\n' "$status" "$line" >&2
+    exit 2
+}
+trap 'unexpected_failure $? $LINENO' ERR
+
 for count in "$RUNS" "$WARMUP" "$RSS_RUNS"; do
     [[ $count =~ ^[0-9]+$ ]] || die "RUNS, WARMUP and RSS_RUNS must be whole numbers"
 done
 ((RUNS >= 2)) || die "RUNS must be at least 2"
 ((RSS_RUNS >= 1)) || die "RSS_RUNS must be at least 1"
+[[ $ENFORCE_BUDGET == [01] ]] || die "ENFORCE_BUDGET must be 0 or 1"
 
 if (($# > 1)); then
     printf 'usage: %s [path/to/reelmake]\n' "$0" >&2
@@ -77,6 +92,7 @@ reelmake=$(cd -- "$(dirname -- "$reelmake")" && pwd)/$(basename -- "$reelmake")
 cp_bin=$(command -v cp)
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/reelmake-bench.XXXXXX")
+# shellcheck disable=SC2317 # called by the EXIT trap
 cleanup() { rm -rf -- "$tmp"; }
 trap cleanup EXIT
 trap 'exit 130' INT
@@ -180,8 +196,14 @@ echo "== peak resident memory: /usr/bin/time -f %M, largest of $RSS_RUNS runs"
 rss_reelmake=$(peak_rss_of reelmake "${reelmake_cmd[@]}")
 rss_cp=$(peak_rss_of cp "${cp_cmd[@]}")
 
+# Every run replaces out.tap through a temporary file in this folder; none
+# may be left behind.
+stray=(.reelmake-*)
+[[ ! -e ${stray[0]} ]] || die "reelmake left temporary files behind: ${stray[*]}"
+
 # --- verdict ----------------------------------------------------------------
 
+verdict=0
 awk -v wr="$wall_reelmake" -v wc="$wall_cp" \
     -v ir="$ir_reelmake" -v ic="$ir_cp" \
     -v rr="$rss_reelmake" -v rc="$rss_cp" \
@@ -199,4 +221,10 @@ BEGIN {
     print ""
     print (failed ? "over budget" : "within budget")
     exit failed ? 1 : 0
-}'
+}' || verdict=$?
+((verdict <= 1)) || exit 2
+if ((verdict == 1 && ENFORCE_BUDGET == 0)); then
+    echo "(not enforced: ENFORCE_BUDGET=0)"
+    exit 0
+fi
+exit "$verdict"

@@ -6,7 +6,8 @@
 ; had it and returns to BASIC.
 ;
 ; Assembled at 32768 (0x8000); examples/code.bin holds the assembled
-; bytes. To rebuild them (either assembler gives the same 106 bytes):
+; bytes (make -C examples check compares them with pasmo's output).
+; To rebuild them (either assembler gives the same 106 bytes):
 ;
 ;     z80asm -o examples/code.bin examples/code.asm
 ;     pasmo examples/code.asm examples/code.bin
