@@ -1,11 +1,5 @@
 // The file system and the process set-up on the Win32 API. Paths arrive as
 // UTF-8 and go to the API as UTF-16; nothing here uses the ANSI code page.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 // Must come after windows.h.
 #include <fcntl.h>

@@ -1,12 +1,6 @@
 // End-to-end runs of what only Windows has: UTF-16 paths and arguments,
 // either separator, names without case, files held open by another process,
 // the read-only attribute, the NUL device and named pipes.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <optional>

@@ -4,12 +4,6 @@
 // REELMAKE_TEST_WRAPPER here: the memory checkers it is for are POSIX tools.
 #include "support/ProgramRun.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <mutex>
