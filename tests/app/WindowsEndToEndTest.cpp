@@ -129,4 +129,25 @@ TEST_F(WindowsEndToEnd, ANamedPipeTakesTheTape) {
   EXPECT_EQ(received, std::string("\x03\x00\x01\x02\x03", 5));
 }
 
+// A named pipe as the input is read until its writer closes it, like a pipe
+// elsewhere, and the run ends then instead of waiting for more.
+TEST_F(WindowsEndToEnd, ANamedPipeIsReadToItsEnd) {
+  const std::string pipe = "\\\\.\\pipe\\reelmake-input-" + std::to_string(::GetCurrentProcessId());
+  const HANDLE server = ::CreateNamedPipeW(pathOf(pipe).c_str(), PIPE_ACCESS_OUTBOUND,
+                                           PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  std::thread writer([&] {
+    DWORD written = 0;
+    if (::ConnectNamedPipe(server, nullptr) || ::GetLastError() == ERROR_PIPE_CONNECTED) {
+      ::WriteFile(server, "\x01\x02\x03", 3, &written, nullptr);
+      ::FlushFileBuffers(server);
+    }
+    ::CloseHandle(server);
+  });
+  const ProgramResult result = run({"-r", pipe, "out.tap"});
+  writer.join();
+  expectRun(result, 0, "");
+  EXPECT_EQ(tape(), (Bytes{0x03, 0x00, 0x01, 0x02, 0x03}));
+}
+
 }  // namespace
