@@ -45,6 +45,7 @@ enum class OutputKind {
   NewInLockedDirectory,
   Fifo,
   Directory,
+  DanglingLink,
   count
 };
 
@@ -175,6 +176,9 @@ const char* setUp(const Case& c, VirtualFileSystem& files) {
     case OutputKind::Directory:
       files.makeDirectory("out.tap");
       return "out.tap";
+    case OutputKind::DanglingLink:
+      files.symlink("nowhere/target.tap", "link.tap");
+      return "link.tap";
     case OutputKind::count:
       break;
   }
@@ -213,7 +217,7 @@ using Snapshot = std::map<std::string, Bytes>;
 Snapshot snapshot(const VirtualFileSystem& files) {
   Snapshot all;
   for (const std::string& path : files.paths()) {
-    if (files.exists(path)) all[path] = files.contents(path);
+    if (files.holds(path)) all[path] = files.contents(path);
   }
   return all;
 }
@@ -282,7 +286,7 @@ std::string expectedMessage(const Case& c) {
   if (c.data.size() > limit) return errorTooLong;
   const bool refused = c.output == OutputKind::ReadOnly ||
                        c.output == OutputKind::NewInLockedDirectory ||
-                       c.output == OutputKind::Directory;
+                       c.output == OutputKind::Directory || c.output == OutputKind::DanglingLink;
   return refused ? errorCreate : "";
 }
 

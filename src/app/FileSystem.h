@@ -18,6 +18,9 @@ struct FileIdentity {
   std::uint64_t linkCount = 1;
   // Permission bits as the platform keeps them (the mode's low 12 bits on POSIX).
   std::uint32_t permissions = 0;
+  // The owning user and group where the platform has them.
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
 
   bool isSameFileAs(const FileIdentity& other) const {
     return device == other.device && inode == other.inode;
@@ -58,17 +61,23 @@ class FileSystem {
   virtual bool measure(int descriptor, std::uint64_t& size) = 0;
   virtual std::int64_t read(int descriptor, void* buffer, std::size_t count) = 0;
 
+  // Whether anything at all has the name path, a dangling symbolic link too.
+  virtual bool exists(const char* path) = 0;
   // The file that path finally names, symbolic links followed, for an
   // existing path; false when it cannot be worked out.
   virtual bool resolve(const char* path, PathBuffer& resolved) = 0;
   // Opens an existing file for writing without changing it.
   virtual int openExisting(const char* path) = 0;
-  // Creates, or truncates, path for writing, as a plain open would.
-  virtual int createOutput(const char* path) = 0;
-  // Creates a new, hidden file in the directory of path, with default
-  // permissions, and tells its name.
-  virtual int createTemporary(const char* path, PathBuffer& name) = 0;
-  virtual bool setPermissions(int descriptor, std::uint32_t permissions) = 0;
+  // Opens a special file (a FIFO, a device) for writing.
+  virtual int openSpecial(const char* path) = 0;
+  // Creates a new file with default permissions and a hidden name in the
+  // directory of path, and tells its name. On failure, refused says whether
+  // the directory does not let this user add a file (rather than, say, being
+  // full), which is when writing in place is the way out.
+  virtual int createTemporary(const char* path, PathBuffer& name, bool& refused) = 0;
+  // Gives the file open at descriptor the owner, group and permission bits
+  // of the file identified; false when the platform or the user cannot.
+  virtual bool copyAttributes(int descriptor, const FileIdentity& from) = 0;
   virtual bool truncate(int descriptor) = 0;
   virtual std::int64_t write(int descriptor, const void* data, std::size_t count) = 0;
   virtual bool close(int descriptor) = 0;

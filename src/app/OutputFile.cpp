@@ -1,35 +1,62 @@
 #include "app/OutputFile.h"
 
-#include <cstring>
+namespace {
+
+// From creating or emptying a file until its clean-up is armed, and while a
+// finished tape takes its place, an interruption would leave debris behind:
+// it waits until the hold ends.
+class InterruptionHold {
+ public:
+  explicit InterruptionHold(FileSystem& files) : files(files) { files.holdInterruptions(true); }
+  ~InterruptionHold() { files.holdInterruptions(false); }
+  InterruptionHold(const InterruptionHold&) = delete;
+  InterruptionHold& operator=(const InterruptionHold&) = delete;
+
+ private:
+  FileSystem& files;
+};
+
+}  // namespace
 
 OutputFile::~OutputFile() {
   if (placement != Placement::None) {
+    const InterruptionHold hold(files);
     abandon();
   }
 }
 
-// Between creating or emptying a file and arming its clean-up, an
-// interruption would leave it behind: it waits until the clean-up is armed.
 bool OutputFile::open(const char* path) {
-  files.holdInterruptions(true);
-  const bool opened = openHeld(path);
-  files.holdInterruptions(false);
-  return opened;
-}
-
-bool OutputFile::openHeld(const char* path) {
-  FileIdentity existing;
-  if (!files.identifyPath(path, existing)) {
-    return isNew(path) && target.assign(path) && openReplacement(path, nullptr);
-  }
-  if (existing.kind == FileKind::Directory) {
+  if (*path == '\0') {
     return false;
   }
-  if (existing.kind != FileKind::Regular) {
-    descriptor = files.createOutput(path);
-    placement = descriptor >= 0 ? Placement::Special : Placement::None;
-    return descriptor >= 0;
+  FileIdentity existing;
+  const bool found = files.identifyPath(path, existing);
+  if (found && existing.kind == FileKind::Directory) {
+    return false;
   }
+  // Not held: opening a FIFO waits for its reader, and must stay interruptible.
+  if (found && existing.kind != FileKind::Regular) {
+    return openSpecial(path);
+  }
+  const InterruptionHold hold(files);
+  return found ? openExistingFile(path) : openNewFile(path);
+}
+
+bool OutputFile::openSpecial(const char* path) {
+  descriptor = files.openSpecial(path);
+  placement = descriptor >= 0 ? Placement::Special : Placement::None;
+  return descriptor >= 0;
+}
+
+// A name that cannot be looked at but is taken (a dangling symbolic link, a
+// file that cannot be examined) is not replaced: it might be the input, or
+// a link whose target the user meant to be written.
+bool OutputFile::openNewFile(const char* path) {
+  return !files.exists(path) && target.assign(path) &&
+         openReplacement(path, nullptr) == Attempt::Opened;
+}
+
+bool OutputFile::openExistingFile(const char* path) {
   // Resolved once: a symbolic link re-pointed while the tape is written
   // cannot redirect the replacement or the clean-up to another file.
   if (!files.resolve(path, target)) {
@@ -41,45 +68,49 @@ bool OutputFile::openHeld(const char* path) {
   if (existingDescriptor < 0) {
     return false;
   }
-  if (existing.linkCount == 1 && openReplacement(target.c_str(), &existing.permissions)) {
+  // Decided on the file opened, not on what the name meant a moment before.
+  FileIdentity existing;
+  if (!files.identify(existingDescriptor, existing) || existing.kind != FileKind::Regular) {
     files.close(existingDescriptor);
-    return true;
+    return false;
+  }
+  const Attempt replacement =
+      existing.linkCount == 1 ? openReplacement(target.c_str(), &existing) : Attempt::Refused;
+  if (replacement != Attempt::Refused) {
+    files.close(existingDescriptor);
+    return replacement == Attempt::Opened;
   }
   return openInPlace(existingDescriptor);
 }
 
-// A path that cannot be looked at but can be opened is there after all:
-// replacing what could not be identified might replace the input itself.
-bool OutputFile::isNew(const char* path) {
-  const int probe = files.openExisting(path);
-  if (probe < 0) {
-    return true;
-  }
-  files.close(probe);
-  return false;
-}
-
-bool OutputFile::openReplacement(const char* path, const std::uint32_t* permissions) {
-  descriptor = files.createTemporary(path, temporary);
+OutputFile::Attempt OutputFile::openReplacement(const char* path, const FileIdentity* replaced) {
+  bool refused = false;
+  descriptor = files.createTemporary(path, temporary, refused);
   if (descriptor < 0) {
-    return false;
+    return refused ? Attempt::Refused : Attempt::Failed;
   }
   placement = Placement::Replacing;
   // One that cannot be identified is left behind on failure: removing it by
   // its name alone could remove another file.
-  if (!files.identify(descriptor, written) ||
-      (permissions != nullptr && !files.setPermissions(descriptor, *permissions))) {
+  if (!files.identify(descriptor, written)) {
     abandon();
-    return false;
+    return Attempt::Failed;
+  }
+  // A replacement that would change who owns the tape, or who may use it, is
+  // not made: the file is written in place instead, as cp does.
+  if (replaced != nullptr && !files.copyAttributes(descriptor, *replaced)) {
+    abandon();
+    return Attempt::Refused;
   }
   guard(temporary.c_str(), false);
-  return true;
+  return Attempt::Opened;
 }
 
 bool OutputFile::openInPlace(int existingDescriptor) {
   descriptor = existingDescriptor;
   if (!files.identify(descriptor, written) || !files.truncate(descriptor)) {
     files.close(descriptor);
+    descriptor = -1;
     return false;
   }
   placement = Placement::InPlace;
@@ -107,13 +138,10 @@ bool OutputFile::write(std::span<const std::uint8_t> bytes) {
 }
 
 bool OutputFile::commit() {
+  const InterruptionHold hold(files);
   if (failed) {
     abandon();
     return false;
-  }
-  if (placement == Placement::InPlace) {
-    // Every byte is written: from here an interruption leaves a whole tape.
-    files.guardPartialOutput(nullptr);
   }
   const bool closed = files.close(descriptor);
   descriptor = -1;

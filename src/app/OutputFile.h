@@ -10,10 +10,13 @@
 //
 // - A regular file, new or existing, is written to a temporary file beside
 //   the file the path finally names, which then takes its place in one step
-//   and keeps the permissions of the file it replaces.
+//   and keeps the owner, group and permissions of the file it replaces.
 // - An existing file with other names (hard links) is written in place, so
-//   that every name sees the new tape, as is one whose directory cannot take
-//   a new file; such a file is emptied and removed if writing fails.
+//   that every name sees the new tape, as is one whose directory refuses a
+//   new file or whose owner the replacement could not keep; such a file is
+//   emptied and removed if writing fails.
+// - A name that cannot be looked at although something has it (a dangling
+//   symbolic link, say) is refused rather than replaced.
 // - Anything else (a FIFO, a terminal, a device) is written in place and
 //   never removed.
 // Only the very file opened for writing is ever truncated or removed.
@@ -33,10 +36,12 @@ class OutputFile {
 
  private:
   enum class Placement { None, Replacing, InPlace, Special };
+  enum class Attempt { Opened, Refused, Failed };
 
-  bool openHeld(const char* path);
-  bool isNew(const char* path);
-  bool openReplacement(const char* path, const std::uint32_t* permissions);
+  bool openSpecial(const char* path);
+  bool openNewFile(const char* path);
+  bool openExistingFile(const char* path);
+  Attempt openReplacement(const char* path, const FileIdentity* replaced);
   bool openInPlace(int descriptor);
   void guard(const char* path, bool truncateFirst);
   void emptyAndRemove();

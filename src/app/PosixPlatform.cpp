@@ -32,6 +32,8 @@ FileIdentity describe(const struct stat& status) {
   identity.inode = static_cast<std::uint64_t>(status.st_ino);
   identity.linkCount = static_cast<std::uint64_t>(status.st_nlink);
   identity.permissions = static_cast<std::uint32_t>(status.st_mode & 07777);
+  identity.owner = static_cast<std::uint32_t>(status.st_uid);
+  identity.group = static_cast<std::uint32_t>(status.st_gid);
   return identity;
 }
 
@@ -51,18 +53,23 @@ struct InterruptCleanup {
 InterruptCleanup cleanup;
 volatile std::sig_atomic_t cleanupArmed = 0;
 
-// Only async-signal-safe calls: ftruncate, lstat, unlink, signal, raise.
+// Only async-signal-safe calls: ftruncate, lstat, unlink, sigaction, raise.
+// The descriptor is the file written in place whatever its name now leads
+// to, so it is emptied in any case; the name is removed only while it still
+// leads to that file.
 extern "C" void removePartialAndDie(int signalNumber) {
   if (cleanupArmed != 0) {
     cleanupArmed = 0;
+    if (cleanup.truncateFirst) {
+      static_cast<void>(::ftruncate(cleanup.descriptor, 0));
+    }
     if (isStill(cleanup.path.c_str(), cleanup.identity)) {
-      if (cleanup.truncateFirst) {
-        static_cast<void>(::ftruncate(cleanup.descriptor, 0));
-      }
       ::unlink(cleanup.path.c_str());
     }
   }
-  std::signal(signalNumber, SIG_DFL);
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  ::sigaction(signalNumber, &fallback, nullptr);
   std::raise(signalNumber);
 }
 
@@ -131,26 +138,37 @@ class PosixFileSystem final : public FileSystem {
     return retryInterrupted([&] { return ::open(path, O_WRONLY | O_CLOEXEC); });
   }
 
-  int createOutput(const char* path) override {
-    return retryInterrupted(
-        [&] { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
+  int openSpecial(const char* path) override {
+    return retryInterrupted([&] { return ::open(path, O_WRONLY | O_CLOEXEC); });
+  }
+
+  bool exists(const char* path) override {
+    struct stat status {};
+    return ::lstat(path, &status) == 0;
   }
 
   // 0666 at creation lets the umask and any default access list of the
   // directory apply, as they would to a file created by any other program.
-  int createTemporary(const char* path, PathBuffer& name) override {
+  int createTemporary(const char* path, PathBuffer& name, bool& refused) override {
     std::uint64_t seed = nameSeed();
     for (int attempt = 0; attempt < 100; ++attempt, seed = seed * 6364136223846793005U + 1) {
-      if (!temporaryNameNear(path, "/", seed, name)) return -1;
+      if (!temporaryNameNear(path, "/", seed, name)) break;
       const int descriptor = retryInterrupted(
           [&] { return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
-      if (descriptor >= 0 || errno != EEXIST) return descriptor;
+      if (descriptor >= 0) return descriptor;
+      if (errno != EEXIST) {
+        refused = errno == EACCES || errno == EPERM || errno == EROFS;
+        break;
+      }
     }
     return -1;
   }
 
-  bool setPermissions(int descriptor, std::uint32_t permissions) override {
-    return ::fchmod(descriptor, static_cast<mode_t>(permissions)) == 0;
+  // The owner first: changing it clears the set-user and set-group bits.
+  bool copyAttributes(int descriptor, const FileIdentity& from) override {
+    return ::fchown(descriptor, static_cast<uid_t>(from.owner), static_cast<gid_t>(from.group)) ==
+               0 &&
+           ::fchmod(descriptor, static_cast<mode_t>(from.permissions)) == 0;
   }
 
   bool truncate(int descriptor) override { return ::ftruncate(descriptor, 0) == 0; }
@@ -201,10 +219,18 @@ void prepareProcess() {
   keepStandardDescriptorsOpen();
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
+  struct sigaction cleanUp {};
+  cleanUp.sa_handler = removePartialAndDie;
+  // A second interruption waits until the first has cleaned up.
+  sigemptyset(&cleanUp.sa_mask);
   for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaddset(&cleanUp.sa_mask, signalNumber);
+  }
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction inherited {};
     // A signal ignored by whoever started the program stays ignored.
-    if (std::signal(signalNumber, removePartialAndDie) == SIG_IGN) {
-      std::signal(signalNumber, SIG_IGN);
+    if (::sigaction(signalNumber, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN) {
+      ::sigaction(signalNumber, &cleanUp, nullptr);
     }
   }
 }

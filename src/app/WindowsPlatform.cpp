@@ -67,14 +67,25 @@ HANDLE openPath(const char* path, DWORD access, DWORD disposition, DWORD flags =
                        FILE_ATTRIBUTE_NORMAL | flags, nullptr);
 }
 
+// Devices and pipes opened by handle have no file index: each gets an
+// identity of its own, so that NUL and COM1 are never taken for one file.
+FileIdentity deviceIdentity(FileKind kind) {
+  static std::uint64_t devicesSeen = 0;
+  FileIdentity identity;
+  identity.kind = kind;
+  identity.device = std::uint64_t{2} << 32U;
+  identity.inode = ++devicesSeen;
+  return identity;
+}
+
 bool describe(HANDLE handle, FileIdentity& identity) {
   identity = FileIdentity{};
   switch (::GetFileType(handle)) {
     case FILE_TYPE_CHAR:
-      identity.kind = FileKind::CharacterDevice;
+      identity = deviceIdentity(FileKind::CharacterDevice);
       return true;
     case FILE_TYPE_PIPE:
-      identity.kind = FileKind::Fifo;
+      identity = deviceIdentity(FileKind::Fifo);
       return true;
     case FILE_TYPE_DISK:
       break;
@@ -105,8 +116,12 @@ struct InterruptCleanup {
 InterruptCleanup cleanup;
 volatile LONG cleanupArmed = 0;
 // Taken by the handler before it cleans up, and by the program while it
-// creates a file whose clean-up is not armed yet.
+// creates a file whose clean-up is not armed yet or puts a finished tape in
+// place.
 SRWLOCK interruptionHold = SRWLOCK_INIT;
+// The handler runs on a thread of its own: it stops the program's thread
+// before it touches the file that thread writes.
+HANDLE programThread = nullptr;
 
 bool removeIfStill(const char* path, const FileIdentity& identity) {
   // Opened without following a link, checked, then deleted through the very
@@ -131,11 +146,16 @@ BOOL WINAPI removePartialAndDie(DWORD event) {
     return FALSE;
   }
   ::AcquireSRWLockExclusive(&interruptionHold);
+  if (programThread != nullptr && ::SuspendThread(programThread) != static_cast<DWORD>(-1)) {
+    // Suspension is asynchronous; asking for the thread's context waits for it.
+    CONTEXT context{};
+    context.ContextFlags = CONTEXT_CONTROL;
+    ::GetThreadContext(programThread, &context);
+  }
   if (::InterlockedExchange(&cleanupArmed, 0) != 0) {
     if (cleanup.truncateFirst) {
-      LARGE_INTEGER start{};
-      ::SetFilePointerEx(cleanup.handle, start, nullptr, FILE_BEGIN);
-      ::SetEndOfFile(cleanup.handle);
+      FILE_END_OF_FILE_INFO empty{};
+      ::SetFileInformationByHandle(cleanup.handle, FileEndOfFileInfo, &empty, sizeof empty);
     }
     removeIfStill(cleanup.path.c_str(), cleanup.identity);
   }
@@ -214,29 +234,36 @@ class WindowsFileSystem final : public FileSystem {
     return adopt(handle);
   }
 
-  int createOutput(const char* path) override {
-    const int descriptor = adopt(openPath(path, GENERIC_WRITE, OPEN_ALWAYS));
-    if (descriptor >= 0 && ::GetFileType(handleOf(descriptor)) == FILE_TYPE_DISK) {
-      truncate(descriptor);
-    }
-    return descriptor;
+  int openSpecial(const char* path) override {
+    return adopt(openPath(path, GENERIC_WRITE, OPEN_EXISTING));
   }
 
-  int createTemporary(const char* path, PathBuffer& name) override {
+  // Attributes are those of the name itself: a link is not followed.
+  bool exists(const char* path) override {
+    WidePath wide;
+    return widen(path, wide) && ::GetFileAttributesW(wide.data()) != INVALID_FILE_ATTRIBUTES;
+  }
+
+  int createTemporary(const char* path, PathBuffer& name, bool& refused) override {
     std::uint64_t seed = (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 32U) ^
                          ::GetTickCount64() ^ reinterpret_cast<std::uintptr_t>(&name);
     for (int attempt = 0; attempt < 100; ++attempt, seed = seed * 6364136223846793005U + 1) {
-      if (!temporaryNameNear(path, "/\\:", seed, name)) return -1;
+      if (!temporaryNameNear(path, "/\\:", seed, name)) break;
       const HANDLE handle = openPath(name.c_str(), GENERIC_WRITE, CREATE_NEW);
       if (handle != INVALID_HANDLE_VALUE) return adopt(handle);
-      if (::GetLastError() != ERROR_FILE_EXISTS) return -1;
+      const DWORD error = ::GetLastError();
+      if (error != ERROR_FILE_EXISTS) {
+        refused = error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT;
+        break;
+      }
     }
     return -1;
   }
 
-  // Only the read-only attribute stands for permissions here, and a file
-  // that has it is never replaced.
-  bool setPermissions(int /*descriptor*/, std::uint32_t /*permissions*/) override { return true; }
+  // The replacement inherits the folder's access control, as any new file
+  // does; the read-only attribute, the one permission bit here, is never set
+  // on a file that is replaced.
+  bool copyAttributes(int /*descriptor*/, const FileIdentity& /*from*/) override { return true; }
 
   bool truncate(int descriptor) override {
     const HANDLE handle = handleOf(descriptor);
@@ -253,6 +280,7 @@ class WindowsFileSystem final : public FileSystem {
 
   bool close(int descriptor) override {
     const HANDLE handle = handleOf(descriptor);
+    if (handle == INVALID_HANDLE_VALUE) return false;
     handles[static_cast<std::size_t>(descriptor)] = INVALID_HANDLE_VALUE;
     return ::CloseHandle(handle) != 0;
   }
@@ -323,6 +351,8 @@ FileSystem& systemFileSystem() {
 void prepareProcess() {
   // The same bytes as on every other platform: no line feed becomes CR LF.
   ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
+                    &programThread, THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, 0);
   ::SetConsoleCtrlHandler(removePartialAndDie, TRUE);
 }
 

@@ -46,7 +46,7 @@ TEST(OutputFile, ARegularOutputIsReplacedThroughATemporaryFile) {
 
   ASSERT_TRUE(writeNewTape(files, "dir/new.tap"));
   EXPECT_EQ(files.contents("dir/new.tap"), newTape);
-  EXPECT_EQ(files.calls(Op::SetPermissions), 1u) << "a new file keeps its default permissions";
+  EXPECT_EQ(files.calls(Op::CopyAttributes), 1u) << "a new file keeps its default permissions";
   EXPECT_EQ(files.paths(), (Paths{"dir/new.tap", "out.tap"}));
   expectCleanFinish(files);
 }
@@ -93,8 +93,6 @@ TEST(OutputFile, OutputsThatMayNotBeWrittenAreRefusedUntouched) {
 TEST(OutputFile, AFailedReplacementLeavesTheOldTapeOrNoFile) {
   for (const Op failing : {Op::CreateTemporary, Op::Write, Op::Close, Op::Replace}) {
     for (const bool existing : {true, false}) {
-      // An existing output falls back to being written in place (below).
-      if (existing && failing == Op::CreateTemporary) continue;
       VirtualFileSystem files;
       if (existing) files.create("out.tap", oldTape);
       files.failOn(failing);
@@ -122,17 +120,35 @@ TEST(OutputFile, AFailedWriteInPlaceLeavesNoPartialTapeUnderAnyName) {
   }
 }
 
-TEST(OutputFile, AnExistingOutputWithoutAProperReplacementIsWrittenInPlace) {
-  for (const Op failing : {Op::CreateTemporary, Op::SetPermissions}) {
+// As cp does: a replacement could not keep the owner (or, where the platform
+// cannot, the permissions), so who may use the tape would change.
+TEST(OutputFile, AnOutputWhoseOwnerCannotBeKeptIsWrittenInPlace) {
+  for (const bool givenAway : {true, false}) {
     VirtualFileSystem files;
     files.create("out.tap", oldTape);
     files.setPermissions("out.tap", 0640);
-    files.failOn(failing);
+    if (givenAway) {
+      files.giveAway("out.tap");
+    } else {
+      files.failOn(Op::CopyAttributes);
+    }
     ASSERT_TRUE(writeNewTape(files, "out.tap"));
     EXPECT_EQ(files.paths(), std::vector<std::string>{"out.tap"});
     EXPECT_EQ(files.contents("out.tap"), newTape);
     EXPECT_EQ(files.permissionsOf("out.tap"), 0640u);
+    EXPECT_EQ(files.calls(Op::Replace), 0u);
   }
+}
+
+// A dangling link may name a file the user means to make elsewhere:
+// replacing the link itself with a file is not what was asked.
+TEST(OutputFile, ANameThatIsTakenButCannotBeLookedAtIsRefused) {
+  VirtualFileSystem files;
+  files.symlink("nowhere/target.tap", "link.tap");
+  EXPECT_FALSE(writeNewTape(files, "link.tap"));
+  EXPECT_EQ(files.paths(), Paths{"link.tap"});
+  EXPECT_EQ(files.calls(Op::CreateTemporary), 0u);
+  expectCleanFinish(files);
 }
 
 TEST(OutputFile, SpecialFilesAreWrittenInPlaceAndNeverRemoved) {
@@ -160,7 +176,7 @@ TEST(OutputFile, ALinkRePointedWhileWritingCannotRedirectTheOutputOrTheCleanUp) 
       output.write(newTape);
       EXPECT_EQ(output.commit(), !fails);
       EXPECT_EQ(files.contents("unrelated"), Bytes{'u'});
-      EXPECT_EQ(files.exists("target.tap"), !(fails && hardLinked));
+      EXPECT_EQ(files.holds("target.tap"), !(fails && hardLinked));
       if (!fails) {
         EXPECT_EQ(files.contents("target.tap"), newTape);
       }

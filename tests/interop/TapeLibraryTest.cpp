@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Bytes.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
 
@@ -20,14 +21,6 @@ struct TapeDeleter {
   void operator()(libspectrum_tape* tape) const { libspectrum_tape_free(tape); }
 };
 using Tape = std::unique_ptr<libspectrum_tape, TapeDeleter>;
-
-std::uint8_t xorOf(const Bytes& bytes) {
-  std::uint8_t sum = 0;
-  for (const std::uint8_t byte : bytes) {
-    sum = static_cast<std::uint8_t>(sum ^ byte);
-  }
-  return sum;
-}
 
 // A varied pattern, so that a byte out of place shows.
 Bytes patternOf(std::size_t size) {

@@ -34,7 +34,11 @@ void VirtualFileSystem::setPermissions(const std::string& path, std::uint32_t pe
   files.at(names.at(follow(path))).permissions = permissions;
 }
 
-bool VirtualFileSystem::exists(const std::string& path) const { return inodeAt(path) != nullptr; }
+void VirtualFileSystem::giveAway(const std::string& path) {
+  files.at(names.at(follow(path))).owner = 1;
+}
+
+bool VirtualFileSystem::holds(const std::string& path) const { return inodeAt(path) != nullptr; }
 
 const VirtualFileSystem::Bytes& VirtualFileSystem::contents(const std::string& path) const {
   const std::uint64_t* inode = inodeAt(path);
@@ -108,6 +112,7 @@ FileIdentity VirtualFileSystem::identityOf(std::uint64_t inode) const {
   identity.linkCount = static_cast<std::uint64_t>(std::count_if(
       names.begin(), names.end(), [inode](const auto& name) { return name.second == inode; }));
   identity.permissions = file.permissions;
+  identity.owner = file.owner;
   return identity;
 }
 
@@ -170,36 +175,34 @@ int VirtualFileSystem::openExisting(const char* path) {
   return openDescriptor(*inode, true);
 }
 
-int VirtualFileSystem::createOutput(const char* path) {
-  if (fails(CreateOutput)) return -1;
-  const std::string target = follow(path);
-  const auto found = names.find(target);
-  if (found == names.end()) {
-    if (!mayCreateIn(target)) return -1;
-    create(target, {});
-    return openDescriptor(names.at(target), true);
-  }
-  File& file = files.at(found->second);
-  if (file.kind == FileKind::Directory) return -1;
-  file.data.clear();
-  return openDescriptor(found->second, true);
+int VirtualFileSystem::openSpecial(const char* path) {
+  const std::uint64_t* inode = inodeAt(path);
+  if (fails(OpenSpecial) || inode == nullptr) return -1;
+  return openDescriptor(*inode, true);
 }
 
-int VirtualFileSystem::createTemporary(const char* path, PathBuffer& name) {
+bool VirtualFileSystem::exists(const char* path) {
+  return !fails(Exists) && (names.count(path) != 0 || links.count(path) != 0);
+}
+
+int VirtualFileSystem::createTemporary(const char* path, PathBuffer& name, bool& refused) {
   if (!interruptionsHeld) throw std::logic_error("a temporary file made while interruptions pass");
   const std::string directory = directoryOf(path);
   const std::string temporary =
       (directory.empty() ? "" : directory + "/") + ".reelmake-" + std::to_string(++temporaryCount);
-  if (fails(CreateTemporary) || !mayCreateIn(temporary) || !name.assign(temporary.c_str()))
+  if (fails(CreateTemporary) || !name.assign(temporary.c_str())) return -1;
+  if (!mayCreateIn(temporary)) {
+    refused = true;
     return -1;
+  }
   create(temporary, {});
   return openDescriptor(names.at(temporary), true);
 }
 
-bool VirtualFileSystem::setPermissions(int descriptor, std::uint32_t permissions) {
+bool VirtualFileSystem::copyAttributes(int descriptor, const FileIdentity& from) {
   const std::uint64_t inode = find(descriptor)->inode;
-  if (fails(SetPermissions)) return false;
-  files.at(inode).permissions = permissions;
+  if (fails(CopyAttributes) || from.owner != files.at(inode).owner) return false;
+  files.at(inode).permissions = from.permissions;
   return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -23,10 +24,11 @@ class VirtualFileSystem final : public FileSystem {
     Measure,
     Read,
     Resolve,
+    Exists,
     OpenExisting,
-    CreateOutput,
+    OpenSpecial,
     CreateTemporary,
-    SetPermissions,
+    CopyAttributes,
     Truncate,
     Write,
     Close,
@@ -39,7 +41,10 @@ class VirtualFileSystem final : public FileSystem {
     FileKind kind = FileKind::Regular;
     Bytes data;
     std::uint32_t permissions = 0644;
+    std::uint32_t owner = 0;
   };
+
+  VirtualFileSystem() { failAfter.fill(SIZE_MAX); }
 
   // Making files.
   void create(const std::string& path, const Bytes& data, FileKind kind = FileKind::Regular);
@@ -47,9 +52,11 @@ class VirtualFileSystem final : public FileSystem {
   void link(const std::string& existing, const std::string& path);
   void symlink(const std::string& target, const std::string& path);
   void setPermissions(const std::string& path, std::uint32_t permissions);
+  // Owned by another user, whom this one cannot give a file.
+  void giveAway(const std::string& path);
 
   // Looking at them afterwards.
-  bool exists(const std::string& path) const;
+  bool holds(const std::string& path) const;
   const Bytes& contents(const std::string& path) const;
   std::uint32_t permissionsOf(const std::string& path) const;
   // Every path present, symbolic links included, in order.
@@ -74,11 +81,12 @@ class VirtualFileSystem final : public FileSystem {
   bool identifyPath(const char* path, FileIdentity& identity) override;
   bool measure(int descriptor, std::uint64_t& size) override;
   std::int64_t read(int descriptor, void* buffer, std::size_t count) override;
+  bool exists(const char* path) override;
   bool resolve(const char* path, PathBuffer& resolved) override;
   int openExisting(const char* path) override;
-  int createOutput(const char* path) override;
-  int createTemporary(const char* path, PathBuffer& name) override;
-  bool setPermissions(int descriptor, std::uint32_t permissions) override;
+  int openSpecial(const char* path) override;
+  int createTemporary(const char* path, PathBuffer& name, bool& refused) override;
+  bool copyAttributes(int descriptor, const FileIdentity& from) override;
   bool truncate(int descriptor) override;
   std::int64_t write(int descriptor, const void* data, std::size_t count) override;
   bool close(int descriptor) override;
@@ -115,9 +123,7 @@ class VirtualFileSystem final : public FileSystem {
   std::int64_t bytesWritten = 0;
   std::size_t callCounts[operationCount] = {};
   std::size_t successCounts[operationCount] = {};
-  std::size_t failAfter[operationCount] = {SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX,
-                                           SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX,
-                                           SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX};
+  std::array<std::size_t, operationCount> failAfter{};
   const PartialOutput* guardedPartial = nullptr;
   bool interruptionsHeld = false;
 };
