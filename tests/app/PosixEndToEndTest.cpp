@@ -353,12 +353,6 @@ TEST_F(PosixEndToEnd, ARunWhileAnotherWritesTheSameOutputLeavesBothWhole) {
   }
 }
 
-// A closed standard descriptor must not be left for the first file the
-// program opens: whatever goes to that stream would go into the file. Only
-// the names /dev/stdin, /dev/stdout and /dev/stderr show what took its place,
-// since nothing is printed while a file is open. The null device lets each
-// run succeed; without it /dev/stdin cannot be opened, and a tape for a closed
-// /dev/stdout would be made in /dev, where nobody may not create it.
 struct stat statusOf(const std::string& path) {
   struct stat status {};
   ::stat(path.c_str(), &status);
@@ -392,6 +386,12 @@ TEST_F(PosixEndToEnd, ATapeKeepsItsOwner) {
   EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
+// A closed standard descriptor must not be left for the first file the
+// program opens: whatever goes to that stream would go into the file. Only
+// the names /dev/stdin, /dev/stdout and /dev/stderr show what took its place,
+// since nothing is printed while a file is open. The null device lets each
+// run succeed; without it /dev/stdin cannot be opened, and a tape for a closed
+// /dev/stdout would be made in /dev, where the user nobody cannot create files.
 TEST_F(PosixEndToEnd, ClosedStandardDescriptorsAreTakenByTheNullDevice) {
   input({1, 2, 3});
   const struct {
