@@ -117,8 +117,8 @@ TEST_F(ProgramEntry, CommandLinesThatSelectNoConversionFailAndTouchNothing) {
 
 TEST_F(ProgramEntry, AStartValueMustBeADecimalNumber) {
   files.create("in.bin", {1, 2, 3});
-  for (const char* text :
-       {"", " ", "-", "+-3", "0x8000", "$8000", "1e3", "12abc", "4 2", "- 3", "١٢"}) {
+  // The rest of the refused forms are StartValueTest's.
+  for (const char* text : {"", "0x8000", "12abc", "١٢"}) {
     expectRun({"-c", "in.bin", "out.tap", "n", text}, 1, errorStartValue);
     expectRun({"-b", "in.bin", "out.tap", "n", text}, 1, errorStartValue);
   }
