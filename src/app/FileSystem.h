@@ -70,8 +70,8 @@ class FileSystem {
   virtual int openExisting(const char* path) = 0;
   // Opens a special file (a FIFO, a device) for writing.
   virtual int openSpecial(const char* path) = 0;
-  // Creates a new file with default permissions and a hidden name in the
-  // directory of path, and tells its name. On failure, refused says whether
+  // Creates a new file with default permissions and a name of its own,
+  // starting with ".reelmake-", in the directory of path, and tells its name. On failure, refused says whether
   // the directory does not let this user add a file (rather than, say, being
   // full), which is when writing in place is the way out.
   virtual int createTemporary(const char* path, PathBuffer& name, bool& refused) = 0;
@@ -96,7 +96,7 @@ class FileSystem {
 // The platform's own file system.
 FileSystem& systemFileSystem();
 
-// Writes into name a hidden file name, ".reelmake-" and six letters chosen
+// Writes into name a file name, ".reelmake-" and six letters chosen
 // by seed, in the directory of path; the directory ends at the last of the
 // separators in path. False when it does not fit.
 bool temporaryNameNear(const char* path, const char* separators, std::uint64_t seed,
