@@ -71,9 +71,10 @@ class FileSystem {
   // Opens a special file (a FIFO, a device) for writing.
   virtual int openSpecial(const char* path) = 0;
   // Creates a new file with default permissions and a name of its own,
-  // starting with ".reelmake-", in the directory of path, and tells its name. On failure, refused says whether
-  // the directory does not let this user add a file (rather than, say, being
-  // full), which is when writing in place is the way out.
+  // starting with ".reelmake-", in the directory of path, and tells its
+  // name. On failure, refused says whether the directory does not let this
+  // user add a file (rather than, say, being full), which is when writing in
+  // place is the way out.
   virtual int createTemporary(const char* path, PathBuffer& name, bool& refused) = 0;
   // Gives the file open at descriptor the owner, group and permission bits
   // of the file identified; false when the platform or the user cannot.

@@ -39,14 +39,6 @@ void write(std::ostream& console, std::string_view text) {
   console.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
-int reportError(std::ostream& console, std::string_view message) {
-  write(console, "  error: ");
-  write(console, message);
-  write(console, "\n");
-  console.flush();
-  return 1;
-}
-
 // Names the first unrecognised option as it was written: --name without any
 // =value, or a dash and the letter, also for a letter inside a cluster.
 int reportUnknownOption(const CommandLine& line, std::ostream& console) {
@@ -63,25 +55,28 @@ int reportUnknownOption(const CommandLine& line, std::ostream& console) {
   return 1;
 }
 
-int convertCodeFile(const CommandLine& line, const ConversionChannels& channels) {
-  const char* const* files = line.positionals;
-  const std::optional<StartValue> startAddress = parseStartValue(files[3]);
-  if (!startAddress) {
-    return reportError(channels.console, "the start value is not a decimal number.");
-  }
-  return convertCode(files[0], files[1], files[2], *startAddress, channels);
-}
-
-int convertBasicProgram(const CommandLine& line, const ConversionChannels& channels) {
-  const char* const* files = line.positionals;
-  std::optional<StartValue> startLine;
+// The fourth file name, where there is one, read as a start value; false
+// after reporting one that is not a decimal number.
+bool readStartValue(const CommandLine& line, std::optional<StartValue>& start,
+                    std::ostream& console) {
   if (line.positionalCount == 4) {
-    startLine = parseStartValue(files[3]);
-    if (!startLine) {
-      return reportError(channels.console, "the start value is not a decimal number.");
+    start = parseStartValue(line.positionals[3]);
+    if (!start) {
+      reportError(console, "the start value is not a decimal number.");
+      return false;
     }
   }
-  return convertBasic(files[0], files[1], files[2], startLine, channels);
+  return true;
+}
+
+int convertWithHeader(const CommandLine& line, const ConversionChannels& channels) {
+  std::optional<StartValue> start;
+  if (!readStartValue(line, start, channels.console)) {
+    return 1;
+  }
+  const char* const* files = line.positionals;
+  return line.isSet(CODE) ? convertCode(files[0], files[1], files[2], *start, channels)
+                          : convertBasic(files[0], files[1], files[2], start, channels);
 }
 
 // Exactly one conversion with the right number of file names, or an error
@@ -97,13 +92,13 @@ int convertSelected(const CommandLine& line, const ConversionChannels& channels)
   const std::int32_t fileCount = line.positionalCount;
   if (line.isSet(BASIC)) {
     return fileCount == 3 || fileCount == 4
-               ? convertBasicProgram(line, channels)
+               ? convertWithHeader(line, channels)
                : reportError(console,
                              "-b needs an input, an output, a tape name and an optional start "
                              "line.");
   }
   if (line.isSet(CODE)) {
-    return fileCount == 4 ? convertCodeFile(line, channels)
+    return fileCount == 4 ? convertWithHeader(line, channels)
                           : reportError(console,
                                         "-c needs an input, an output, a tape name and a start "
                                         "address.");

@@ -23,17 +23,17 @@ enum class Failure { None, CannotOpen, TooLong, CannotRead, SameFile, CannotCrea
 std::string_view messageFor(Failure failure) {
   switch (failure) {
     case Failure::CannotOpen:
-      return "  error: cannot open the input file.\n";
+      return "cannot open the input file.";
     case Failure::TooLong:
-      return "  error: the input file is too long.\n";
+      return "the input file is too long.";
     case Failure::CannotRead:
-      return "  error: cannot read the input file.\n";
+      return "cannot read the input file.";
     case Failure::SameFile:
-      return "  error: the input and output are the same file.\n";
+      return "the input and output are the same file.";
     case Failure::CannotCreate:
-      return "  error: cannot create the output file.\n";
+      return "cannot create the output file.";
     case Failure::CannotWrite:
-      return "  error: cannot write the output file.\n";
+      return "cannot write the output file.";
     case Failure::None:
       break;
   }
@@ -41,13 +41,7 @@ std::string_view messageFor(Failure failure) {
 }
 
 int report(Failure failure, std::ostream& console) {
-  if (failure == Failure::None) {
-    return 0;
-  }
-  const std::string_view message = messageFor(failure);
-  console.write(message.data(), static_cast<std::streamsize>(message.size()));
-  console.flush();
-  return 1;
+  return failure == Failure::None ? 0 : reportError(console, messageFor(failure));
 }
 
 void storeLittleEndian(std::uint8_t* target, std::uint16_t value) {
@@ -189,6 +183,15 @@ Failure convertWithHeader(const char* inputPath, const char* outputPath, TapeHea
 }
 
 }  // namespace
+
+int reportError(std::ostream& console, std::string_view message) {
+  constexpr std::string_view lead = "  error: ";
+  console.write(lead.data(), static_cast<std::streamsize>(lead.size()));
+  console.write(message.data(), static_cast<std::streamsize>(message.size()));
+  console.put('\n');
+  console.flush();
+  return 1;
+}
 
 std::uint8_t xorChecksum(std::span<const std::uint8_t> bytes) {
   return std::accumulate(

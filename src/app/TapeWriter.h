@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <optional>
 #include <span>
+#include <string_view>
 
 #include "app/FileSystem.h"
 #include "app/StartValue.h"
@@ -34,6 +35,10 @@ constexpr std::size_t largestFramedInput = largestBlock - 2;
 constexpr std::size_t largestRawInput = largestBlock;
 
 std::uint8_t xorChecksum(std::span<const std::uint8_t> bytes);
+
+// Prints "  error: ", the message and a line break, flushed; returns the
+// exit status of a failed run, 1.
+int reportError(std::ostream& console, std::string_view message);
 
 // Each returns 0 on success, or 1 after printing one error line.
 int convertHeaderless(const char* inputPath, const char* outputPath, bool raw,
