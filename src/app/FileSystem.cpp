@@ -9,20 +9,12 @@ bool PathBuffer::assign(const char* path) {
   return true;
 }
 
-bool temporaryNameNear(const char* path, const char* separators, std::uint64_t seed,
-                       PathBuffer& name) {
+void temporaryName(std::uint64_t seed, PathBuffer& name) {
   // Letters that are safe in a file name on every file system.
   static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   static constexpr char prefix[] = ".reelmake-";
   constexpr std::size_t randomLetters = 6;
-  std::size_t directoryLength = 0;
-  for (std::size_t i = 0; path[i] != '\0'; ++i) {
-    if (std::strchr(separators, path[i]) != nullptr) directoryLength = i + 1;
-  }
-  if (directoryLength + sizeof prefix + randomLetters > PathBuffer::capacity) return false;
   char* out = name.text.data();
-  std::memcpy(out, path, directoryLength);
-  out += directoryLength;
   std::memcpy(out, prefix, sizeof prefix - 1);
   out += sizeof prefix - 1;
   for (std::size_t i = 0; i < randomLetters; ++i) {
@@ -30,5 +22,4 @@ bool temporaryNameNear(const char* path, const char* separators, std::uint64_t s
     seed /= sizeof letters - 1;
   }
   *out = '\0';
-  return true;
 }

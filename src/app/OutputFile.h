@@ -8,20 +8,26 @@
 // The output of one conversion, written so that a failure never damages what
 // was there before.
 //
-// - A regular file, new or existing, is written to a temporary file beside
-//   the file the path finally names, which then takes its place in one step
-//   and keeps the owner, group and permissions of the file it replaces.
+// - A regular file, new or existing, is written to a temporary file that only
+//   its owner may read, beside the file the path finally names, which then
+//   takes its place in one step with the owner, group and permissions of the
+//   file it replaces (or those of any new file).
 // - An existing file with other names (hard links) is written in place, so
 //   that every name sees the new tape, as is one whose directory refuses a
-//   new file or whose owner the replacement could not keep; such a file is
-//   emptied and removed if writing fails.
+//   new file, whose owner the replacement could not keep, or that is a mount
+//   point. One run at a time writes such a file; if writing fails it is
+//   emptied, and its name removed unless it is a mount point.
 // - A name that cannot be looked at although something has it (a dangling
 //   symbolic link, say) is refused rather than replaced.
-// - Anything else (a FIFO, a terminal, a device) is written in place and
-//   never removed.
-// Only the very file opened for writing is ever truncated or removed.
+// - A descriptor the program holds (/dev/stdout and the like) is written
+//   through, at its position and with its flags; anything else (a FIFO, a
+//   terminal, a device) is written in place. Neither is ever emptied or removed.
+// Only the very file opened for writing is ever truncated or removed, and
+// every file is reached through the directory that held it at the first look.
 class OutputFile {
  public:
+  using Pieces = std::span<const std::span<const std::uint8_t>>;
+
   explicit OutputFile(FileSystem& files) noexcept : files(files) {}
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
@@ -29,30 +35,39 @@ class OutputFile {
 
   // False when the output cannot be created or may not be written.
   bool open(const char* path);
-  // Writes all the bytes; false once any write has failed.
-  bool write(std::span<const std::uint8_t> bytes);
-  // Puts the tape in place; false, with the output as it was, on failure.
-  bool commit();
+  // Writes the pieces in order and puts the tape in place; false, with the
+  // output as it was (or emptied, in place), on failure.
+  bool store(Pieces pieces);
 
  private:
   enum class Placement { None, Replacing, InPlace, Special };
   enum class Attempt { Opened, Refused, Failed };
 
   bool openSpecial(const char* path);
+  bool adopt(int opened);
+  bool openDirectory(const char* path);
   bool openNewFile(const char* path);
   bool openExistingFile(const char* path);
-  Attempt openReplacement(const char* path, const FileIdentity* replaced);
-  bool openInPlace(int descriptor);
-  void guard(const char* path, bool truncateFirst);
+  Attempt openReplacement(int original);
+  bool openInPlace(int opened, bool removeName);
+  bool storeInMountPoint(Pieces pieces);
+  void writeAll(Pieces pieces);
+  Placing commit();
+  Placing putInPlace();
+  void guard(const char* name, bool inPlace, bool removeName);
   void emptyAndRemove();
   void abandon();
 
   FileSystem& files;
   Placement placement = Placement::None;
+  int directory = -1;
   int descriptor = -1;
   bool failed = false;
-  PathBuffer target;
+  bool replacing = false;
+  bool removeName = true;
+  PathBuffer name;
   PathBuffer temporary;
+  FileIdentity replaced;
   FileIdentity written;
   PartialOutput partial;
 };

@@ -122,10 +122,7 @@ Failure writeTape(FileSystem& files, const char* outputPath,
   if (!output.open(outputPath)) {
     return Failure::CannotCreate;
   }
-  for (const auto piece : pieces) {
-    output.write(piece);
-  }
-  return output.commit() ? Failure::None : Failure::CannotWrite;
+  return output.store({pieces.begin(), pieces.size()}) ? Failure::None : Failure::CannotWrite;
 }
 
 // Frames the input that sits behind the flag byte: flag, data, checksum.

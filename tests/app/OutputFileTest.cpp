@@ -1,9 +1,12 @@
 // How an output is put in place, and that a failure at any step leaves what
-// was there before, through files in memory that fail on demand.
+// was there before, through files in memory that fail on demand. The
+// in-memory file system also throws if anything waits while interruptions
+// are held, or if a file is created while they pass.
 #include "app/OutputFile.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,37 +20,54 @@ using Paths = std::vector<std::string>;
 
 const Bytes oldTape = {'o', 'l', 'd'};
 const Bytes newTape = {1, 2, 3, 4, 5};
+const Bytes secondPiece = {6, 7};
+const Bytes wholeTape = join({newTape, secondPiece});
 
-// Opens path, writes the new tape and commits; the result of the first step
-// that fails, or of the commit.
-bool writeNewTape(VirtualFileSystem& files, const std::string& path, bool guarded = true) {
+bool store(OutputFile& output) {
+  const std::span<const std::uint8_t> pieces[] = {newTape, secondPiece};
+  return output.store(pieces);
+}
+
+// Opens path and stores the tape; the result of the first step that fails.
+// Between the two, meanwhile runs as another process might.
+bool writeNewTape(VirtualFileSystem& files, const std::string& path,
+                  const std::function<void()>& meanwhile = [] {}) {
   OutputFile output(files);
   if (!output.open(path.c_str())) return false;
-  EXPECT_EQ(files.guarded() != nullptr, guarded) << "clean-up armed while writing";
-  output.write(newTape);
-  return output.commit();
+  meanwhile();
+  return store(output);
 }
 
 void expectCleanFinish(const VirtualFileSystem& files) {
+  for (const std::string& path : files.paths()) {
+    EXPECT_EQ(path.find(".reelmake-"), std::string::npos) << path << " left behind";
+  }
   EXPECT_TRUE(files.allClosed());
   EXPECT_EQ(files.guarded(), nullptr) << "a clean-up is still armed";
   EXPECT_FALSE(files.holdsInterruptions());
 }
 
+// Once in place the tape has the old tape's permissions, or a new file's.
 TEST(OutputFile, ARegularOutputIsReplacedThroughATemporaryFile) {
   VirtualFileSystem files;
   files.create("out.tap", oldTape);
-  files.setPermissions("out.tap", 0600);
-  ASSERT_TRUE(writeNewTape(files, "out.tap"));
-  EXPECT_EQ(files.contents("out.tap"), newTape);
-  EXPECT_EQ(files.permissionsOf("out.tap"), 0600u) << "the permissions of the old file are kept";
-  EXPECT_EQ(files.calls(Op::Replace), 1u);
-  EXPECT_EQ(files.paths(), Paths{"out.tap"});
+  files.setPermissions("out.tap", 0604);
+  ASSERT_TRUE(writeNewTape(files, "out.tap", [&] {
+    EXPECT_NE(files.guarded(), nullptr) << "no clean-up armed while writing";
+    EXPECT_EQ(files.paths(), (Paths{".reelmake-1", "out.tap"}));
+    EXPECT_EQ(files.contents("out.tap"), oldTape);
+  }));
+  EXPECT_EQ(files.contents("out.tap"), wholeTape);
+  EXPECT_EQ(files.permissionsOf("out.tap"), 0604u);
 
-  ASSERT_TRUE(writeNewTape(files, "dir/new.tap"));
-  EXPECT_EQ(files.contents("dir/new.tap"), newTape);
-  EXPECT_EQ(files.calls(Op::CopyAttributes), 1u) << "a new file keeps its default permissions";
-  EXPECT_EQ(files.paths(), (Paths{"dir/new.tap", "out.tap"}));
+  for (const std::uint32_t umask : {027U, 0U}) {
+    files.umask = umask;
+    const std::string path = "dir/new" + std::to_string(umask) + ".tap";
+    ASSERT_TRUE(writeNewTape(files, path));
+    EXPECT_EQ(files.contents(path), wholeTape);
+    EXPECT_EQ(files.permissionsOf(path), 0666U & ~umask);
+  }
+  EXPECT_EQ(files.paths(), (Paths{"dir/new0.tap", "dir/new23.tap", "out.tap"}));
   expectCleanFinish(files);
 }
 
@@ -57,45 +77,79 @@ TEST(OutputFile, ASymbolicLinkStaysALinkToTheNewTape) {
   files.symlink("dir/target.tap", "link.tap");
   ASSERT_TRUE(writeNewTape(files, "link.tap"));
   EXPECT_EQ(files.paths(), (Paths{"dir/target.tap", "link.tap"}));
-  EXPECT_EQ(files.contents("dir/target.tap"), newTape);
-  EXPECT_EQ(files.contents("link.tap"), newTape);
+  EXPECT_EQ(files.contents("link.tap"), wholeTape);
 }
 
-TEST(OutputFile, HardLinksAndUnwritableDirectoriesAreWrittenInPlace) {
-  VirtualFileSystem files;
-  files.create("out.tap", oldTape);
-  files.link("out.tap", "other.tap");
-  ASSERT_TRUE(writeNewTape(files, "out.tap"));
-  EXPECT_EQ(files.contents("other.tap"), newTape) << "every name sees the new tape";
-
-  files.makeDirectory("locked", false);
-  files.create("locked/out.tap", oldTape);
-  ASSERT_TRUE(writeNewTape(files, "locked/out.tap"));
-  EXPECT_EQ(files.contents("locked/out.tap"), newTape);
-  EXPECT_EQ(files.calls(Op::Replace), 0u);
-  expectCleanFinish(files);
+// Written in place, under a lock against other runs: a file with other
+// names, one whose directory refuses a new file, one whose owner a
+// replacement could not keep, and a mount point, which no rename replaces.
+TEST(OutputFile, OutputsThatCannotBeReplacedAreWrittenInPlace) {
+  struct Case {
+    const char* what;
+    std::function<void(VirtualFileSystem&)> make;
+  };
+  const Case cases[] = {
+      {"hard link", [](VirtualFileSystem& f) { f.link("d/out.tap", "other.tap"); }},
+      {"locked directory", [](VirtualFileSystem& f) { f.makeDirectory("d", false); }},
+      {"other owner", [](VirtualFileSystem& f) { f.giveAway("d/out.tap"); }},
+      {"owner not kept", [](VirtualFileSystem& f) { f.failOn(Op::CopyOwner); }},
+      {"mount point", [](VirtualFileSystem& f) { f.mountPoints = {"d/out.tap"}; }},
+  };
+  for (const Case& c : cases) {
+    VirtualFileSystem files;
+    files.create("d/out.tap", oldTape);
+    files.setPermissions("d/out.tap", 0640);
+    c.make(files);
+    ASSERT_TRUE(writeNewTape(files, "d/out.tap", [&] {
+      EXPECT_NE(files.guarded(), nullptr) << c.what << ": no clean-up armed while writing";
+    })) << c.what;
+    EXPECT_EQ(files.contents("d/out.tap"), wholeTape) << c.what;
+    EXPECT_EQ(files.permissionsOf("d/out.tap"), 0640u) << c.what;
+    EXPECT_EQ(files.calls(Op::Lock), 1u) << c.what;
+    expectCleanFinish(files);
+  }
 }
 
+// A dangling link may name a file the user means to make elsewhere:
+// replacing the link itself with a file is not what was asked. A name too
+// long for its directory is refused before anything is written.
 TEST(OutputFile, OutputsThatMayNotBeWrittenAreRefusedUntouched) {
   VirtualFileSystem files;
   files.create("readonly.tap", oldTape);
   files.setPermissions("readonly.tap", 0444);
   files.makeDirectory("folder");
   files.makeDirectory("locked", false);
-  for (const std::string path : {"readonly.tap", "folder", "locked/new.tap"}) {
+  files.symlink("nowhere/target.tap", "link.tap");
+  files.longestName = 12;
+  for (const std::string path :
+       {"readonly.tap", "folder", "locked/new.tap", "link.tap", "new/", "", "1234567890123"}) {
     EXPECT_FALSE(writeNewTape(files, path)) << path;
   }
   EXPECT_EQ(files.contents("readonly.tap"), oldTape);
-  EXPECT_EQ(files.paths(), (Paths{"folder", "locked", "readonly.tap"}));
+  EXPECT_EQ(files.paths(), (Paths{"folder", "link.tap", "locked", "readonly.tap"}));
+  EXPECT_EQ(files.calls(Op::Write), 0u);
   expectCleanFinish(files);
 }
 
 TEST(OutputFile, AFailedReplacementLeavesTheOldTapeOrNoFile) {
-  for (const Op failing : {Op::CreateTemporary, Op::Write, Op::Close, Op::Replace}) {
+  // operationCount: the disk fills up, and a write takes nothing.
+  for (const Op failing : {Op::Resolve, Op::OpenDirectory, Op::OpenExisting, Op::Identify,
+                           Op::CreateTemporary, Op::Write, Op::SetFinalPermissions, Op::Close,
+                           Op::PutInPlace, Op::operationCount}) {
     for (const bool existing : {true, false}) {
+      // A new file looks at no old one (and one that cannot be identified is
+      // left behind rather than removed by its name alone).
+      if (!existing && (failing == Op::Resolve || failing == Op::OpenExisting ||
+                        failing == Op::Identify)) {
+        continue;
+      }
       VirtualFileSystem files;
       if (existing) files.create("out.tap", oldTape);
-      files.failOn(failing);
+      if (failing == Op::operationCount) {
+        files.writeLimit = 3;
+      } else {
+        files.failOn(failing);
+      }
       EXPECT_FALSE(writeNewTape(files, "out.tap")) << failing;
       EXPECT_EQ(files.paths(), existing ? Paths{"out.tap"} : Paths{}) << failing;
       if (existing) {
@@ -106,82 +160,131 @@ TEST(OutputFile, AFailedReplacementLeavesTheOldTapeOrNoFile) {
   }
 }
 
+// The output is emptied rather than left with part of a tape; its name goes
+// too, but other names stay, and a mount point's name can never go.
 TEST(OutputFile, AFailedWriteInPlaceLeavesNoPartialTapeUnderAnyName) {
-  for (const Op failing : {Op::Write, Op::Close}) {
+  struct Case {
+    Op failing;
+    std::size_t succeeding;
+    bool mountPoint;
+    Bytes left;
+    bool nameKept;
+  };
+  const Case cases[] = {
+      {Op::Write, 1, false, {}, false},
+      {Op::Close, 0, false, {}, false},
+      {Op::Write, 5, true, {}, true},  // the second round, after the temporary file
+      {Op::Truncate, 0, false, oldTape, true},
+      {Op::Lock, 0, false, oldTape, true},
+      {Op::Identify, 1, false, oldTape, true},
+      {Op::operationCount, 0, false, {}, false},  // dropped without being stored
+  };
+  for (const Case& c : cases) {
     VirtualFileSystem files;
     files.create("out.tap", oldTape);
-    files.link("out.tap", "other.tap");
+    if (c.mountPoint) {
+      files.mountPoints = {"out.tap"};
+    } else {
+      files.link("out.tap", "other.tap");
+    }
     files.writeChunk = 2;
-    files.failOn(failing, failing == Op::Write ? 1 : 0);
-    EXPECT_FALSE(writeNewTape(files, "out.tap")) << failing;
-    EXPECT_EQ(files.paths(), Paths{"other.tap"}) << failing;
-    EXPECT_EQ(files.contents("other.tap"), Bytes{}) << failing;
+    files.failOn(c.failing, c.succeeding);
+    if (c.failing == Op::operationCount) {
+      OutputFile output(files);
+      ASSERT_TRUE(output.open("out.tap"));
+    } else {
+      EXPECT_FALSE(writeNewTape(files, "out.tap")) << c.failing;
+    }
+    EXPECT_EQ(files.contents(c.mountPoint ? "out.tap" : "other.tap"), c.left) << c.failing;
+    EXPECT_EQ(files.holds("out.tap"), c.nameKept) << c.failing;
     expectCleanFinish(files);
   }
 }
 
-// As cp does: a replacement could not keep the owner (or, where the platform
-// cannot, the permissions), so who may use the tape would change.
-TEST(OutputFile, AnOutputWhoseOwnerCannotBeKeptIsWrittenInPlace) {
-  for (const bool givenAway : {true, false}) {
+TEST(OutputFile, AMountPointIsWrittenInPlaceAfterTheTemporaryFileIsGone) {
+  VirtualFileSystem files;
+  files.create("out.tap", oldTape);
+  files.mountPoints = {"out.tap"};
+  ASSERT_TRUE(writeNewTape(files, "out.tap"));
+  EXPECT_EQ(files.contents("out.tap"), wholeTape);
+  EXPECT_EQ(files.paths(), Paths{"out.tap"});
+  EXPECT_EQ(files.calls(Op::Truncate), 1u);
+  expectCleanFinish(files);
+}
+
+// A scanner that opens the new file for a moment is outlasted; one that
+// holds on for good fails the run without leaving the temporary file.
+TEST(OutputFile, ABusyTargetIsTriedAgainForAWhile) {
+  for (const std::size_t busy : {39U, 40U}) {
     VirtualFileSystem files;
     files.create("out.tap", oldTape);
-    files.setPermissions("out.tap", 0640);
-    if (givenAway) {
-      files.giveAway("out.tap");
-    } else {
-      files.failOn(Op::CopyAttributes);
-    }
-    ASSERT_TRUE(writeNewTape(files, "out.tap"));
-    EXPECT_EQ(files.paths(), std::vector<std::string>{"out.tap"});
-    EXPECT_EQ(files.contents("out.tap"), newTape);
-    EXPECT_EQ(files.permissionsOf("out.tap"), 0640u);
-    EXPECT_EQ(files.calls(Op::Replace), 0u);
+    files.busyPlacings = busy;
+    EXPECT_EQ(writeNewTape(files, "out.tap"), busy < 40) << busy;
+    EXPECT_EQ(files.pauses, 39u);
+    EXPECT_EQ(files.contents("out.tap"), busy < 40 ? wholeTape : oldTape);
+    EXPECT_EQ(files.paths(), Paths{"out.tap"});
+    expectCleanFinish(files);
   }
 }
 
-// A dangling link may name a file the user means to make elsewhere:
-// replacing the link itself with a file is not what was asked.
-TEST(OutputFile, ANameThatIsTakenButCannotBeLookedAtIsRefused) {
+// /dev/stdout and the like: the tape goes through the descriptor, after
+// what it holds, and nothing behind it is emptied, replaced or removed.
+TEST(OutputFile, ADescriptorTheProgramHoldsIsWrittenThrough) {
+  for (const bool fails : {false, true}) {
+    VirtualFileSystem files;
+    files.create("log", {'h'});
+    files.holdOpen(1, "log");
+    if (fails) files.failOn(Op::Write);
+    EXPECT_EQ(writeNewTape(files, "/dev/fd/1"), !fails);
+    EXPECT_EQ(files.contents("log"), fails ? Bytes{'h'} : join({{'h'}, wholeTape}));
+    EXPECT_EQ(files.calls(Op::Truncate) + files.calls(Op::CreateTemporary), 0u);
+    expectCleanFinish(files);
+  }
   VirtualFileSystem files;
-  files.symlink("nowhere/target.tap", "link.tap");
-  EXPECT_FALSE(writeNewTape(files, "link.tap"));
-  EXPECT_EQ(files.paths(), Paths{"link.tap"});
-  EXPECT_EQ(files.calls(Op::CreateTemporary), 0u);
-  expectCleanFinish(files);
+  EXPECT_FALSE(writeNewTape(files, "/dev/fd/1")) << "a descriptor that is not open";
+  EXPECT_TRUE(files.paths().empty());
 }
 
 TEST(OutputFile, SpecialFilesAreWrittenInPlaceAndNeverRemoved) {
   VirtualFileSystem files;
   files.create("fifo", {}, FileKind::Fifo);
   files.failOn(Op::Write);
-  EXPECT_FALSE(writeNewTape(files, "fifo", false));
+  EXPECT_FALSE(writeNewTape(files, "fifo"));
   EXPECT_EQ(files.paths(), Paths{"fifo"});
   EXPECT_EQ(files.calls(Op::RemoveIfSame), 0u);
   expectCleanFinish(files);
 }
 
-TEST(OutputFile, ALinkRePointedWhileWritingCannotRedirectTheOutputOrTheCleanUp) {
+// Once the output's directory has been looked at, nothing done to the path
+// sends the tape or a clean-up elsewhere: not a link re-pointed, not the
+// directory swapped for another. Another run that replaces the output
+// meanwhile is not an error.
+TEST(OutputFile, WhatHappensToThePathWhileWritingCannotRedirectTheOutput) {
   for (const bool hardLinked : {false, true}) {
     for (const bool fails : {false, true}) {
       VirtualFileSystem files;
-      files.create("target.tap", oldTape);
-      if (hardLinked) files.link("target.tap", "second.tap");
-      files.create("unrelated", {'u'});
-      files.symlink("target.tap", "link.tap");
-      OutputFile output(files);
-      ASSERT_TRUE(output.open("link.tap"));
-      files.symlink("unrelated", "link.tap");
+      files.create("c/t/out.tap", oldTape);
+      if (hardLinked) files.link("c/t/out.tap", "second.tap");
+      files.symlink("c/t/out.tap", "link.tap");
       if (fails) files.failOn(Op::Write);
-      output.write(newTape);
-      EXPECT_EQ(output.commit(), !fails);
-      EXPECT_EQ(files.contents("unrelated"), Bytes{'u'});
-      EXPECT_EQ(files.holds("target.tap"), !(fails && hardLinked));
+      EXPECT_EQ(writeNewTape(files, "link.tap",
+                             [&] {
+                               files.symlink("unrelated", "link.tap");
+                               files.moveDirectory("c/t", "c/old");
+                               files.create("c/t/out.tap", {'u'});
+                             }),
+                !fails);
+      EXPECT_EQ(files.contents("c/t/out.tap"), Bytes{'u'});
+      EXPECT_EQ(files.holds("c/old/out.tap"), !(fails && hardLinked));
       if (!fails) {
-        EXPECT_EQ(files.contents("target.tap"), newTape);
+        EXPECT_EQ(files.contents("c/old/out.tap"), wholeTape);
       }
     }
   }
+  VirtualFileSystem files;
+  files.create("out.tap", oldTape);
+  ASSERT_TRUE(writeNewTape(files, "out.tap", [&] { files.create("out.tap", {'u'}); }));
+  EXPECT_EQ(files.contents("out.tap"), wholeTape);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <iterator>
 #include <optional>
 #include <thread>
 
@@ -63,6 +64,15 @@ class PosixEndToEnd : public EndToEnd {
       }
     }
     return false;
+  }
+  // Nobody else may open a tape while it is written.
+  void expectPrivateTemporaries(const std::string& holder) {
+    const fs::path path = dir.path() / holder;
+    for (const auto& entry : fs::directory_iterator(path.parent_path())) {
+      if (entry.path().filename().string().starts_with(".reelmake-")) {
+        EXPECT_EQ(fs::status(entry.path()).permissions(), mode(0600));
+      }
+    }
   }
   // The output has just come into being: a temporary file is there, or the
   // file written in place has been emptied.
@@ -209,7 +219,7 @@ struct OutputCase {
 const OutputCase outputCases[] = {
     // Created with 0666 less the umask, 027 in these runs.
     {Output::New, "out.tap", "out.tap", mode(0640), false, std::nullopt, nullptr},
-    {Output::Existing, "out.tap", "out.tap", mode(0604), false, earlierTape, nullptr},
+    {Output::Existing, "out.tap", "out.tap", mode(0605), false, earlierTape, nullptr},
     // The tape goes where the link points, and the link stays a link.
     {Output::Symlinked, "out.tap", "real/target.tap", mode(0600), false, earlierTape, nullptr},
     // Written in place so that both names see the tape; a partial tape is
@@ -257,6 +267,12 @@ class OutputKinds : public PosixEndToEnd {
   }
 };
 
+struct stat statusOf(const std::string& path) {
+  struct stat status {};
+  ::stat(path.c_str(), &status);
+  return status;
+}
+
 std::uintmax_t inodeOf(const std::string& path) {
   struct stat status {};
   return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
@@ -297,66 +313,148 @@ TEST_F(OutputKinds, AFailedWriteLeavesNoPartialTape) {
 // A write to a regular file never blocks, so the program cannot be caught
 // mid-write by timing. It is traced instead, and stopped at the first system
 // call after the output came into being, or after part of the tape is
-// written; the signal arrives right there.
+// written; the signal arrives right there. Each terminating signal is tried
+// on one kind of output at one of the two moments.
 TEST_F(OutputKinds, AnInterruptionLeavesNoPartialTapeAndEndsTheProgramByItsSignal) {
+  const int signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM,
+                         SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
+  std::size_t next = 0;
   for (const OutputCase& c : outputCases) {
-    if (!canTry(c)) continue;
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-      for (const bool partWritten : {false, true}) {
-        SCOPED_TRACE(c.path + std::string(" naming ") + c.holder + ", signal " +
-                     std::to_string(signal) + (partWritten ? ", part written" : ", just begun"));
-        prepare(c);
-        ProgramRunOptions interrupted;
-        interrupted.atEachSystemCall = [&] {
-          const bool now = partWritten ? partialTapeBeside(c.holder) : outputBegunBeside(c.holder);
-          return now ? signal : 0;
-        };
-        const ProgramResult result = runOn(c, interrupted);
-        if (result.status == cannotTraceStatus) {
-          SKIP_OR_FAIL_UNTRACED();
-        }
-        ASSERT_TRUE(result.signalled) << "the program wrote no partial tape";
-        expectRun(result, 128 + signal, "");
-        expectNoPartialTape(c);
+    for (const bool partWritten : {false, true}) {
+      const int signal = signals[next++ % std::size(signals)];
+      if (!canTry(c)) continue;
+      SCOPED_TRACE(c.path + std::string(" naming ") + c.holder + ", signal " +
+                   std::to_string(signal) + (partWritten ? ", part written" : ", just begun"));
+      prepare(c);
+      ProgramRunOptions interrupted;
+      interrupted.atEachSystemCall = [&] {
+        const bool now = partWritten ? partialTapeBeside(c.holder) : outputBegunBeside(c.holder);
+        if (now) expectPrivateTemporaries(c.holder);
+        return now ? signal : 0;
+      };
+      const ProgramResult result = runOn(c, interrupted);
+      if (result.status == cannotTraceStatus) {
+        SKIP_OR_FAIL_UNTRACED();
       }
+      ASSERT_TRUE(result.signalled) << "the program wrote no partial tape";
+      expectRun(result, 128 + signal, "");
+      expectNoPartialTape(c);
+      fs::remove(dir / "core");
     }
   }
 }
 
+// Whoever started the program blocked the signal: it stays blocked, and the
+// run ends normally.
+TEST_F(PosixEndToEnd, ASignalBlockedAtTheStartIsNeverLetThrough) {
+  input(newData);
+  input(earlierTape, "out.tap");
+  ProgramRunOptions blocked;
+  blocked.blockedPendingSignal = SIGTERM;
+  expectRun(run({"in.bin", "out.tap"}, blocked), 0, "");
+  EXPECT_EQ(tape(), newTape);
+}
+
 // A second run that comes and goes while the first has written part of its
-// tape: each writes a temporary file of its own, and the tape of the run that
-// ends last is there whole. The moment is found by tracing the first run.
-TEST_F(PosixEndToEnd, ARunWhileAnotherWritesTheSameOutputLeavesBothWhole) {
-  input(newData, "first.bin");
-  input(Bytes(2000, 0x22), "second.bin");
-  for (const bool outputExists : {false, true}) {
-    SCOPED_TRACE(outputExists ? "over an earlier tape" : "into a new file");
-    if (outputExists) input(earlierTape, "out.tap");
+// tape. Each replacing run writes a temporary file of its own, and the tape
+// of the run that ends last is there whole. A file written in place is
+// locked: the second run waits for the first, then writes its own tape.
+// The moment is found by tracing the first run.
+TEST_F(PosixEndToEnd, ARunWhileAnotherWritesTheSameOutputLeavesOneWholeTape) {
+  // 1002 = 03EA bytes; the second tape is shorter, so that its length field
+  // cannot pass for the first one's.
+  const Bytes secondTape = join({{0xEA, 0x03, 0xFF}, Bytes(1000, 0x22), {0xFF}});
+  for (const Output kind : {Output::New, Output::Existing, Output::HardLinked}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    clear();
+    input(newData, "first.bin");
+    input(Bytes(1000, 0x22), "second.bin");
+    if (kind != Output::New) input(earlierTape, "out.tap");
+    if (kind == Output::HardLinked) fs::create_hard_link(dir / "out.tap", dir / "other.tap");
     std::optional<ProgramResult> second;
+    std::thread secondRun;
     ProgramRunOptions traced;
     traced.atEachSystemCall = [&] {
-      if (!second && partialTapeBeside("out.tap")) {
-        second = run({"second.bin", "out.tap"});
-        return letGo;
-      }
-      return 0;
+      if (secondRun.joinable() || !partialTapeBeside("out.tap")) return 0;
+      secondRun = std::thread([&] { second = run({"second.bin", "out.tap"}); });
+      // Unless it waits for the lock, the second run ends before the first goes on.
+      if (kind != Output::HardLinked) secondRun.join();
+      return letGo;
     };
     const ProgramResult first = run({"first.bin", "out.tap"}, traced);
     if (first.status == cannotTraceStatus) {
       SKIP_OR_FAIL_UNTRACED();
     }
+    if (secondRun.joinable()) secondRun.join();
     ASSERT_TRUE(second.has_value()) << "the first run wrote no partial tape";
     expectRun(*second, 0, "");
     expectRun(first, 0, "");
-    EXPECT_EQ(tape(), newTape);
+    EXPECT_EQ(tape(), kind == Output::HardLinked ? secondTape : newTape);
+    if (kind == Output::HardLinked) {
+      EXPECT_EQ(tape("other.tap"), secondTape);
+    }
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
   }
 }
 
-struct stat statusOf(const std::string& path) {
-  struct stat status {};
-  ::stat(path.c_str(), &status);
-  return status;
+// Another user swaps the output's directory for a link elsewhere while the
+// tape is written: the tape still goes to the directory that was looked at.
+TEST_F(PosixEndToEnd, ADirectorySwappedWhileWritingCannotRedirectTheTape) {
+  input(newData);
+  fs::create_directories(dir / "c/tapes");
+  fs::create_directory(dir / "elsewhere");
+  input(earlierTape, "c/tapes/out.tap");
+  ProgramRunOptions traced;
+  traced.atEachSystemCall = [&] {
+    if (!partialTapeBeside("c/tapes/out.tap")) return 0;
+    fs::rename(dir / "c/tapes", dir / "c/old");
+    fs::create_directory_symlink("../elsewhere", dir / "c/tapes");
+    return letGo;
+  };
+  const ProgramResult result = run({"in.bin", "c/tapes/out.tap"}, traced);
+  if (result.status == cannotTraceStatus) {
+    SKIP_OR_FAIL_UNTRACED();
+  }
+  expectRun(result, 0, "");
+  EXPECT_EQ(tape("c/old/out.tap"), newTape);
+  EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+  EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+// The tape goes after what standard output holds, whether it appends or
+// not: the file behind it is neither replaced nor emptied.
+TEST_F(PosixEndToEnd, StandardOutputAsTheOutputIsWrittenThrough) {
+  input({1, 2, 3});
+  for (const bool append : {false, true}) {
+    ProgramRunOptions options;
+    options.outputBefore = "header";
+    options.appendOutput = append;
+    const ProgramResult result = run({"-r", "in.bin", "/dev/stdout"}, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "header\n" + banner() + "\n" + std::string("\x03\x00\x01\x02\x03", 5));
+  }
+  EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+// A new file gets the permissions any program's new file gets there: what
+// the directory's default access list allows, where it has one.
+TEST_F(PosixEndToEnd, ANewTapeGetsTheDirectorysDefaultAccess) {
+  fs::create_directory(dir / "shared");
+  const std::string command = "setfacl -d -m u::rw,g::rw,o::- " + utf8Of(dir / "shared") +
+                              " 2>/dev/null";
+  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "no default access lists here";
+  const std::string probe = dir / "shared/probe";
+  ::close(::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
+  input({1});
+  expectRun(run({"in.bin", "shared/out.tap"}), 0, "");
+  EXPECT_EQ(statusOf(dir / "shared/out.tap").st_mode, statusOf(probe).st_mode);
+  EXPECT_EQ(statusOf(probe).st_mode & 0777, 0660u);
+}
+
+TEST_F(PosixEndToEnd, ANameTooLongIsRefusedBeforeAnythingIsWritten) {
+  input({1});
+  expectRun(run({"in.bin", std::string(300, 'x')}), 1, errorCreate);
+  EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
 // A replacement takes the owner and group of the tape it replaces; where it

@@ -38,6 +38,13 @@ struct ProgramRunOptions {
   std::optional<std::uint64_t> fileSizeLimit;
   // The program's umask.
   std::optional<unsigned> fileCreationMask;
+  // Written to standard output before the program starts, which then writes
+  // on after it; with appendOutput the program finds its standard output
+  // opened for appending.
+  std::string outputBefore;
+  bool appendOutput = false;
+  // A signal the program starts with blocked and already pending.
+  int blockedPendingSignal = 0;
   // Standard descriptors (0, 1, 2) the program finds closed when it starts;
   // such a run is never wrapped (see REELMAKE_TEST_WRAPPER in runProgram).
   std::vector<int> closedDescriptors;

@@ -82,6 +82,14 @@ bool startTraced() {
   ::dup2(outFd, 1);
   ::dup2(errFd, 2);
   if (options.fileCreationMask) ::umask(static_cast<mode_t>(*options.fileCreationMask));
+  if (options.appendOutput) ::fcntl(1, F_SETFL, O_APPEND);
+  if (options.blockedPendingSignal != 0) {
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, options.blockedPendingSignal);
+    ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    ::raise(options.blockedPendingSignal);
+  }
   // The test ignores SIGPIPE, and an ignored signal stays ignored across exec:
   // the program must show that it copes on its own.
   std::signal(SIGPIPE, SIG_DFL);
@@ -170,6 +178,11 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
   const int nullFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   const int outFd = ::fileno(out);
   const int errFd = ::fileno(err);
+  if (std::fwrite(options.outputBefore.data(), 1, options.outputBefore.size(), out) !=
+          options.outputBefore.size() ||
+      std::fflush(out) != 0) {
+    throw std::runtime_error("cannot prepare the program's output");
+  }
   const pid_t child = ::fork();
   if (child == 0) {
     runChild(wrapper != nullptr ? wrapper : program.c_str(), vector.data(), options,

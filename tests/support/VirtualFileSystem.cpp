@@ -162,47 +162,99 @@ std::int64_t VirtualFileSystem::read(int descriptor, void* buffer, std::size_t c
   return static_cast<std::int64_t>(got);
 }
 
+bool VirtualFileSystem::namesDescriptor(const char* path, int& number) {
+  const std::string prefix = "/dev/fd/";
+  if (std::string(path).compare(0, prefix.size(), prefix) != 0) return false;
+  number = std::stoi(path + prefix.size());
+  return true;
+}
+
+int VirtualFileSystem::duplicate(int number) {
+  const auto found = held.find(number);
+  if (fails(Duplicate) || found == held.end()) return -1;
+  return openDescriptor(names.at(found->second), true);
+}
+
 bool VirtualFileSystem::resolve(const char* path, PathBuffer& resolved) {
   const std::string target = follow(path);
   return !fails(Resolve) && names.count(target) != 0 && resolved.assign(target.c_str());
 }
 
-int VirtualFileSystem::openExisting(const char* path) {
-  const std::uint64_t* inode = inodeAt(path);
-  if (fails(OpenExisting) || inode == nullptr || (files.at(*inode).permissions & 0200U) == 0) {
+int VirtualFileSystem::openDirectoryOf(const char* path, PathBuffer& name) {
+  const std::string whole = path;
+  const std::size_t slash = whole.rfind('/');
+  const std::string last = slash == std::string::npos ? whole : whole.substr(slash + 1);
+  if (fails(OpenDirectory) || last.empty() || last.size() > longestName ||
+      !name.assign(last.c_str())) {
     return -1;
   }
-  return openDescriptor(*inode, true);
+  descriptors.push_back(Descriptor{0, false, 0, true, directoryOf(whole)});
+  return static_cast<int>(descriptors.size()) + 2;
+}
+
+std::string VirtualFileSystem::pathAt(int directory, const char* name) {
+  const std::string& where = find(directory)->directory;
+  return where.empty() ? name : where + "/" + name;
+}
+
+void VirtualFileSystem::mustNotWait() const {
+  if (interruptionsHeld) throw std::logic_error("a wait while interruptions are held");
+}
+
+bool VirtualFileSystem::existsAt(int directory, const char* name) {
+  const std::string path = pathAt(directory, name);
+  return !fails(ExistsAt) && (names.count(path) != 0 || links.count(path) != 0);
+}
+
+int VirtualFileSystem::openExisting(int directory, const char* name, bool wait) {
+  if (wait) mustNotWait();
+  const auto found = names.find(pathAt(directory, name));
+  if (fails(OpenExisting) || found == names.end() ||
+      (files.at(found->second).permissions & 0200U) == 0) {
+    return -1;
+  }
+  return openDescriptor(found->second, true);
 }
 
 int VirtualFileSystem::openSpecial(const char* path) {
+  mustNotWait();
   const std::uint64_t* inode = inodeAt(path);
   if (fails(OpenSpecial) || inode == nullptr) return -1;
   return openDescriptor(*inode, true);
 }
 
-bool VirtualFileSystem::exists(const char* path) {
-  return !fails(Exists) && (names.count(path) != 0 || links.count(path) != 0);
+bool VirtualFileSystem::lock(int descriptor) {
+  mustNotWait();
+  find(descriptor);
+  return !fails(Lock);
 }
 
-int VirtualFileSystem::createTemporary(const char* path, PathBuffer& name, bool& refused) {
+int VirtualFileSystem::createTemporary(int directory, PathBuffer& name, bool& refused) {
   if (!interruptionsHeld) throw std::logic_error("a temporary file made while interruptions pass");
-  const std::string directory = directoryOf(path);
-  const std::string temporary =
-      (directory.empty() ? "" : directory + "/") + ".reelmake-" + std::to_string(++temporaryCount);
-  if (fails(CreateTemporary) || !name.assign(temporary.c_str())) return -1;
+  const std::string leaf = ".reelmake-" + std::to_string(++temporaryCount);
+  const std::string temporary = pathAt(directory, leaf.c_str());
+  if (fails(CreateTemporary) || !name.assign(leaf.c_str())) return -1;
   if (!mayCreateIn(temporary)) {
     refused = true;
     return -1;
   }
   create(temporary, {});
+  files.at(names.at(temporary)).permissions = 0600;
   return openDescriptor(names.at(temporary), true);
 }
 
-bool VirtualFileSystem::copyAttributes(int descriptor, const FileIdentity& from) {
+bool VirtualFileSystem::copyOwner(int descriptor, int original) {
   const std::uint64_t inode = find(descriptor)->inode;
-  if (fails(CopyAttributes) || from.owner != files.at(inode).owner) return false;
-  files.at(inode).permissions = from.permissions;
+  const std::uint32_t owner = files.at(find(original)->inode).owner;
+  return !fails(CopyOwner) && owner == files.at(inode).owner;
+}
+
+bool VirtualFileSystem::setFinalPermissions(int descriptor, int directory,
+                                            const FileIdentity* replaced) {
+  find(directory);
+  const std::uint64_t inode = find(descriptor)->inode;
+  if (fails(SetFinalPermissions)) return false;
+  files.at(inode).permissions = replaced != nullptr ? replaced->permissions : 0666U & ~umask;
   return true;
 }
 
@@ -221,7 +273,8 @@ std::int64_t VirtualFileSystem::write(int descriptor, const void* data, std::siz
     count = std::min(
         count, static_cast<std::size_t>(std::max<std::int64_t>(writeLimit - bytesWritten, 0)));
   }
-  if (count == 0 || fails(Write)) return -1;
+  if (count == 0) return 0;  // a full device takes nothing
+  if (fails(Write)) return -1;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   Bytes& target = files.at(open->inode).data;
   target.insert(target.end(), bytes, bytes + count);
@@ -234,21 +287,66 @@ bool VirtualFileSystem::close(int descriptor) {
   return !fails(Close);
 }
 
-bool VirtualFileSystem::replace(const char* from, const char* to) {
-  const auto source = names.find(from);
-  if (fails(Replace) || source == names.end()) return false;
-  const std::uint64_t inode = source->second;
+Placing VirtualFileSystem::putInPlace(int descriptor, int directory, const char* from,
+                                      const FileIdentity& identity, const char* to) {
+  find(descriptor);
+  if (busyPlacings > 0) {
+    --busyPlacings;
+    ++callCounts[PutInPlace];
+    return Placing::Busy;
+  }
+  const std::string target = pathAt(directory, to);
+  Placing placed = Placing::Failed;
+  if (close(descriptor) && !fails(PutInPlace)) {
+    const bool mounted =
+        std::find(mountPoints.begin(), mountPoints.end(), target) != mountPoints.end();
+    placed = mounted ? Placing::MountPoint : Placing::Done;
+  }
+  if (placed != Placing::Done) {
+    removeIfSame(directory, from, identity);
+    return placed;
+  }
+  const std::string source = pathAt(directory, from);
+  const std::uint64_t inode = names.at(source);
   names.erase(source);
-  links.erase(to);
-  names[to] = inode;
-  return true;
+  links.erase(target);
+  names[target] = inode;
+  return placed;
 }
 
-bool VirtualFileSystem::removeIfSame(const char* path, const FileIdentity& identity) {
+void VirtualFileSystem::discardTemporary(int descriptor, int directory, const char* name,
+                                         const FileIdentity& identity) {
+  if (descriptor >= 0) close(descriptor);
+  removeIfSame(directory, name, identity);
+}
+
+bool VirtualFileSystem::removeIfSame(int directory, const char* name,
+                                     const FileIdentity& identity) {
+  const std::string path = pathAt(directory, name);
   const auto found = names.find(path);
-  if (fails(RemoveIfSame) || found == names.end() || found->second != identity.inode) {
+  if (fails(RemoveIfSame) || found == names.end() || found->second != identity.inode ||
+      std::find(mountPoints.begin(), mountPoints.end(), path) != mountPoints.end()) {
     return false;
   }
   names.erase(found);
   return true;
+}
+
+void VirtualFileSystem::moveDirectory(const std::string& from, const std::string& to) {
+  const auto moved = [&](const std::string& path) {
+    return path == from ? to
+           : path.compare(0, from.size() + 1, from + "/") == 0 ? to + path.substr(from.size())
+                                                               : path;
+  };
+  const auto rename = [&](auto& map) {
+    std::remove_reference_t<decltype(map)> renamed;
+    for (auto& [path, value] : map) renamed[moved(path)] = value;
+    map = std::move(renamed);
+  };
+  rename(names);
+  rename(links);
+  rename(directories);
+  for (Descriptor& descriptor : descriptors) {
+    if (descriptor.open && descriptor.inode == 0) descriptor.directory = moved(descriptor.directory);
+  }
 }

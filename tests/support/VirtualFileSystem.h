@@ -12,7 +12,11 @@
 // Files in memory, for tests and fuzzers: paths name inodes (so hard links
 // and symbolic links can be made), every operation is counted, and any one of
 // them can be made to fail on demand. Directories are not modelled beyond
-// the ones made with makeDirectory; every other directory exists.
+// the ones made with makeDirectory; every other directory exists. An open
+// directory follows its directory when moveDirectory moves it.
+// Operations that may wait (opening with wait, locking, opening a special
+// file) must not run while interruptions are held, and a temporary file must
+// not be made while they pass: either throws.
 class VirtualFileSystem final : public FileSystem {
  public:
   using Bytes = std::vector<std::uint8_t>;
@@ -23,16 +27,20 @@ class VirtualFileSystem final : public FileSystem {
     IdentifyPath,
     Measure,
     Read,
+    Duplicate,
     Resolve,
-    Exists,
+    OpenDirectory,
+    ExistsAt,
     OpenExisting,
     OpenSpecial,
+    Lock,
     CreateTemporary,
-    CopyAttributes,
+    CopyOwner,
+    SetFinalPermissions,
     Truncate,
     Write,
     Close,
-    Replace,
+    PutInPlace,
     RemoveIfSame,
     operationCount
   };
@@ -54,6 +62,10 @@ class VirtualFileSystem final : public FileSystem {
   void setPermissions(const std::string& path, std::uint32_t permissions);
   // Owned by another user, whom this one cannot give a file.
   void giveAway(const std::string& path);
+  // Descriptor number held open by the program on the file at path.
+  void holdOpen(int number, const std::string& path) { held[number] = path; }
+  // Moves a directory and everything in it, as another user might.
+  void moveDirectory(const std::string& from, const std::string& to);
 
   // Looking at them afterwards.
   bool holds(const std::string& path) const;
@@ -74,6 +86,10 @@ class VirtualFileSystem final : public FileSystem {
   std::int64_t writeLimit = -1;    // bytes written in all before writes fail (-1: none)
   std::uint64_t measureExtra = 0;  // measured size exceeds the data by this much
   bool measureOnlyRegular = true;  // pipes and devices cannot seek
+  std::uint32_t umask = 022;
+  std::size_t longestName = 255;
+  std::size_t busyPlacings = 0;     // placings that find the target busy first
+  std::vector<std::string> mountPoints;
 
   // FileSystem.
   int openInput(const char* path) override;
@@ -81,19 +97,29 @@ class VirtualFileSystem final : public FileSystem {
   bool identifyPath(const char* path, FileIdentity& identity) override;
   bool measure(int descriptor, std::uint64_t& size) override;
   std::int64_t read(int descriptor, void* buffer, std::size_t count) override;
-  bool exists(const char* path) override;
+  bool namesDescriptor(const char* path, int& number) override;
+  int duplicate(int number) override;
   bool resolve(const char* path, PathBuffer& resolved) override;
-  int openExisting(const char* path) override;
+  int openDirectoryOf(const char* path, PathBuffer& name) override;
+  bool existsAt(int directory, const char* name) override;
+  int openExisting(int directory, const char* name, bool wait) override;
   int openSpecial(const char* path) override;
-  int createTemporary(const char* path, PathBuffer& name, bool& refused) override;
-  bool copyAttributes(int descriptor, const FileIdentity& from) override;
+  bool lock(int descriptor) override;
+  int createTemporary(int directory, PathBuffer& name, bool& refused) override;
+  bool copyOwner(int descriptor, int original) override;
+  bool setFinalPermissions(int descriptor, int directory, const FileIdentity* replaced) override;
   bool truncate(int descriptor) override;
   std::int64_t write(int descriptor, const void* data, std::size_t count) override;
   bool close(int descriptor) override;
-  bool replace(const char* from, const char* to) override;
-  bool removeIfSame(const char* path, const FileIdentity& identity) override;
+  Placing putInPlace(int descriptor, int directory, const char* from,
+                     const FileIdentity& identity, const char* to) override;
+  void discardTemporary(int descriptor, int directory, const char* name,
+                        const FileIdentity& identity) override;
+  bool removeIfSame(int directory, const char* name, const FileIdentity& identity) override;
+  void pauseBriefly() override { ++pauses; }
   void guardPartialOutput(const PartialOutput* partial) override { guardedPartial = partial; }
   void holdInterruptions(bool hold) override { interruptionsHeld = hold; }
+  std::size_t pauses = 0;
   bool holdsInterruptions() const { return interruptionsHeld; }
 
  private:
@@ -102,6 +128,7 @@ class VirtualFileSystem final : public FileSystem {
     bool forWriting = false;
     std::size_t position = 0;
     bool open = true;
+    std::string directory;  // for an open directory, its path
   };
 
   bool fails(Operation operation);
@@ -112,11 +139,14 @@ class VirtualFileSystem final : public FileSystem {
   Descriptor* find(int descriptor);
   FileIdentity identityOf(std::uint64_t inode) const;
   bool mayCreateIn(const std::string& path) const;
+  std::string pathAt(int directory, const char* name);
+  void mustNotWait() const;
 
   std::map<std::uint64_t, File> files;
   std::map<std::string, std::uint64_t> names;
   std::map<std::string, std::string> links;
   std::map<std::string, bool> directories;
+  std::map<int, std::string> held;
   std::vector<Descriptor> descriptors;
   std::uint64_t nextInode = 1;
   std::size_t temporaryCount = 0;
