@@ -117,10 +117,13 @@ void printBanner(bool withLeadingEmptyLine, std::ostream& console) {
   console.flush();
 }
 
-void printUsage(std::ostream& console) {
+// The usage text is the whole job of such a run: one that could not be
+// written (to a full disk, say) has failed.
+int printUsage(std::ostream& console) {
   option::PrintUsageImplementation::OStreamWriter<std::ostream> writer(console);
   option::PrintUsageImplementation::printUsageTable(writer, usageTable);
   console.flush();
+  return console.good() ? 0 : 1;
 }
 
 }  // namespace
@@ -140,9 +143,10 @@ int programEntry(int argumentCount, const char* const* argumentVector, FileSyste
     return 1;
   }
   printBanner(count > 0, console);
+  // A banner that could not be written does not fail a conversion: its tape
+  // is what the run is for.
   if (count == 0 || optionsByIndex[HELP].isSet()) {
-    printUsage(console);
-    return 0;
+    return printUsage(console);
   }
   const CommandLine line{arguments,
                          count,

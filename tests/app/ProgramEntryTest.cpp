@@ -27,14 +27,16 @@ class ProgramEntry : public ::testing::Test {
   VirtualFileSystem files;
 
   EntryRun run(const Arguments& arguments, bool withProgramName = true) {
+    std::ostringstream console;
+    const int status = runTo(console, arguments, withProgramName);
+    return {status, console.str()};
+  }
+  int runTo(std::ostream& console, const Arguments& arguments, bool withProgramName = true) {
     std::vector<const char*> vector;
     if (withProgramName) vector.push_back("reelmake");
     for (const std::string& argument : arguments) vector.push_back(argument.c_str());
     vector.push_back(nullptr);
-    std::ostringstream console;
-    const int status =
-        programEntry(static_cast<int>(vector.size() - 1), vector.data(), files, console);
-    return {status, console.str()};
+    return programEntry(static_cast<int>(vector.size() - 1), vector.data(), files, console);
   }
 
   // The banner line carries the build date, which the test cannot know.
@@ -56,6 +58,20 @@ class ProgramEntry : public ::testing::Test {
     return files.contents("out.tap");
   }
 };
+
+// Standard output on a full disk: a run that is only to print the usage
+// text fails, a conversion whose tape is in place does not.
+TEST_F(ProgramEntry, AConsoleThatTakesNothingFailsOnlyTheUsage) {
+  struct Full : std::streambuf {
+    int overflow(int) override { return traits_type::eof(); }
+  } full;
+  std::ostream console(&full);
+  EXPECT_EQ(runTo(console, {"-h"}), 1);
+  EXPECT_EQ(runTo(console, {}), 1);
+  files.create("in.bin", {1});
+  EXPECT_EQ(runTo(console, {"-r", "in.bin", "out.tap"}), 0);
+  EXPECT_EQ(files.contents("out.tap"), (Bytes{0x01, 0x00, 0x01}));
+}
 
 TEST_F(ProgramEntry, WithoutArgumentsPrintsTheBannerAndTheUsage) {
   EXPECT_TRUE(std::regex_match(
