@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -201,6 +203,17 @@ TEST(OutputFile, AFailedWriteInPlaceLeavesNoPartialTapeUnderAnyName) {
   }
 }
 
+// The name now leads to another file, which a failing close must not
+// empty or remove.
+TEST(OutputFile, AFileThatTookTheNameMeanwhileIsLeftAlone) {
+  VirtualFileSystem files;
+  files.create("out.tap", oldTape);
+  files.link("out.tap", "other.tap");
+  files.failOn(Op::Close);
+  EXPECT_FALSE(writeNewTape(files, "out.tap", [&] { files.create("out.tap", {'u'}); }));
+  EXPECT_EQ(files.contents("out.tap"), Bytes{'u'});
+}
+
 TEST(OutputFile, AMountPointIsWrittenInPlaceAfterTheTemporaryFileIsGone) {
   VirtualFileSystem files;
   files.create("out.tap", oldTape);
@@ -285,6 +298,29 @@ TEST(OutputFile, WhatHappensToThePathWhileWritingCannotRedirectTheOutput) {
   files.create("out.tap", oldTape);
   ASSERT_TRUE(writeNewTape(files, "out.tap", [&] { files.create("out.tap", {'u'}); }));
   EXPECT_EQ(files.contents("out.tap"), wholeTape);
+}
+
+// Temporary names are hidden, unique enough and safe on any file system;
+// paths fill their buffer to the last byte and no further.
+TEST(OutputFile, TemporaryNamesAndPathsFitTheirShape) {
+  PathBuffer name;
+  for (std::uint64_t seed = 0; seed < 80; ++seed) {
+    temporaryName(seed * 0x9E3779B97F4A7C15U, name);
+    const std::string text = name.c_str();
+    ASSERT_EQ(text.size(), 16u) << text;
+    EXPECT_EQ(text.substr(0, 10), ".reelmake-");
+    EXPECT_EQ(text.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789", 10),
+              std::string::npos)
+        << text;
+  }
+  // Exactly sized on the heap, so that a checker sees any byte read beyond.
+  for (const std::size_t length : {PathBuffer::capacity - 1, PathBuffer::capacity}) {
+    const auto path = std::make_unique<char[]>(length + 1);
+    std::fill_n(path.get(), length, 'p');
+    path[length] = '\0';
+    PathBuffer buffer;
+    EXPECT_EQ(buffer.assign(path.get()), length < PathBuffer::capacity) << length;
+  }
 }
 
 }  // namespace

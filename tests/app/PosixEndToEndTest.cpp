@@ -65,6 +65,11 @@ class PosixEndToEnd : public EndToEnd {
     }
     return false;
   }
+  // The whole new tape is under the holder's name, and no temporary file.
+  bool tapeInPlace(const std::string& holder) {
+    return fileExists(dir / holder) && fs::file_size(dir / holder) == newTape.size() &&
+           leftovers().empty();
+  }
   // Nobody else may open a tape while it is written.
   void expectPrivateTemporaries(const std::string& holder) {
     const fs::path path = dir.path() / holder;
@@ -200,6 +205,11 @@ TEST_F(PosixEndToEnd, NeitherAFifoNorASymbolicLinkHidesTheSameFile) {
   fs::create_symlink("in.bin", dir / "link.tap");
   expectRun(run({"in.bin", "link.tap"}), 1, errorSame);
   EXPECT_EQ(tape("in.bin"), (Bytes{1, 2, 3}));
+
+  // A dangling link may be meant for a file elsewhere: it is not replaced.
+  fs::create_symlink("nowhere/out.tap", dir / "dangling.tap");
+  expectRun(run({"in.bin", "dangling.tap"}), 1, errorCreate);
+  EXPECT_TRUE(fs::is_symlink(dir / "dangling.tap"));
 }
 
 // The kinds of output; all but a new one hold an earlier tape.
@@ -217,8 +227,8 @@ struct OutputCase {
 };
 
 const OutputCase outputCases[] = {
-    // Created with 0666 less the umask, 027 in these runs.
-    {Output::New, "out.tap", "out.tap", mode(0640), false, std::nullopt, nullptr},
+    // Created with 0666 less the umask, 002 in these runs.
+    {Output::New, "out.tap", "out.tap", mode(0664), false, std::nullopt, nullptr},
     {Output::Existing, "out.tap", "out.tap", mode(0605), false, earlierTape, nullptr},
     // The tape goes where the link points, and the link stays a link.
     {Output::Symlinked, "out.tap", "real/target.tap", mode(0600), false, earlierTape, nullptr},
@@ -249,7 +259,7 @@ class OutputKinds : public PosixEndToEnd {
     return c.kind != Output::InLockedDirectory || canRunAsAnotherUser();
   }
   ProgramResult runOn(const OutputCase& c, ProgramRunOptions options) {
-    options.fileCreationMask = 027;
+    options.fileCreationMask = 002;
     return c.kind == Output::InLockedDirectory ? runAsNobody({"in.bin", c.path}, options)
                                                : run({"in.bin", c.path}, options);
   }
@@ -312,23 +322,29 @@ TEST_F(OutputKinds, AFailedWriteLeavesNoPartialTape) {
 
 // A write to a regular file never blocks, so the program cannot be caught
 // mid-write by timing. It is traced instead, and stopped at the first system
-// call after the output came into being, or after part of the tape is
-// written; the signal arrives right there. Each terminating signal is tried
-// on one kind of output at one of the two moments.
+// call after the output came into being, after part of the tape is written,
+// or (for a replaced output) once the tape is in place; the signal arrives
+// right there. Each terminating signal is tried on one kind of output at one
+// of the moments.
+enum class Moment { Begun, PartWritten, InPlace };
+
 TEST_F(OutputKinds, AnInterruptionLeavesNoPartialTapeAndEndsTheProgramByItsSignal) {
   const int signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM,
                          SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
   std::size_t next = 0;
   for (const OutputCase& c : outputCases) {
-    for (const bool partWritten : {false, true}) {
+    for (const Moment moment : {Moment::Begun, Moment::PartWritten, Moment::InPlace}) {
       const int signal = signals[next++ % std::size(signals)];
-      if (!canTry(c)) continue;
+      // In place, a whole tape is still guarded until the file is closed.
+      if (!canTry(c) || (moment == Moment::InPlace && c.inPlace)) continue;
       SCOPED_TRACE(c.path + std::string(" naming ") + c.holder + ", signal " +
-                   std::to_string(signal) + (partWritten ? ", part written" : ", just begun"));
+                   std::to_string(signal) + ", moment " + std::to_string(static_cast<int>(moment)));
       prepare(c);
       ProgramRunOptions interrupted;
       interrupted.atEachSystemCall = [&] {
-        const bool now = partWritten ? partialTapeBeside(c.holder) : outputBegunBeside(c.holder);
+        const bool now = moment == Moment::Begun         ? outputBegunBeside(c.holder)
+                         : moment == Moment::PartWritten ? partialTapeBeside(c.holder)
+                                                         : tapeInPlace(c.holder);
         if (now) expectPrivateTemporaries(c.holder);
         return now ? signal : 0;
       };
@@ -336,9 +352,14 @@ TEST_F(OutputKinds, AnInterruptionLeavesNoPartialTapeAndEndsTheProgramByItsSigna
       if (result.status == cannotTraceStatus) {
         SKIP_OR_FAIL_UNTRACED();
       }
-      ASSERT_TRUE(result.signalled) << "the program wrote no partial tape";
+      ASSERT_TRUE(result.signalled) << "the moment never came";
       expectRun(result, 128 + signal, "");
-      expectNoPartialTape(c);
+      if (moment == Moment::InPlace) {
+        EXPECT_EQ(tape(c.holder), newTape);
+        EXPECT_EQ(leftovers(), std::vector<std::string>{});
+      } else {
+        expectNoPartialTape(c);
+      }
       fs::remove(dir / "core");
     }
   }
