@@ -110,8 +110,7 @@ class FileSystem {
   virtual bool copyOwner(int descriptor, int original) = 0;
   // Gives a finished file the permissions and attributes of the file it
   // replaces, or those of a new file in directory when it replaces none.
-  virtual bool setFinalPermissions(int descriptor, int directory,
-                                   const FileIdentity* replaced) = 0;
+  virtual bool setFinalPermissions(int descriptor, int directory, const FileIdentity* replaced) = 0;
   virtual bool truncate(int descriptor) = 0;
   virtual std::int64_t write(int descriptor, const void* data, std::size_t count) = 0;
   virtual bool close(int descriptor) = 0;

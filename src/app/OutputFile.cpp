@@ -197,8 +197,9 @@ void OutputFile::writeAll(Pieces pieces) {
 
 Placing OutputFile::commit() {
   const InterruptionHold hold(files);
-  if (failed || (placement == Placement::Replacing &&
-                 !files.setFinalPermissions(descriptor, directory, replacing ? &replaced : nullptr))) {
+  if (failed ||
+      (placement == Placement::Replacing &&
+       !files.setFinalPermissions(descriptor, directory, replacing ? &replaced : nullptr))) {
     abandon();
     return Placing::Failed;
   }

@@ -1,7 +1,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/xattr.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <array>
@@ -244,7 +244,8 @@ class PosixFileSystem final : public FileSystem {
     }
     PathBuffer directory;
     if (!directory.assign(slash == nullptr ? "." : slash == path ? "/" : path)) return -1;
-    if (slash != nullptr && slash != path) directory.text[static_cast<std::size_t>(slash - path)] = '\0';
+    if (slash != nullptr && slash != path)
+      directory.text[static_cast<std::size_t>(slash - path)] = '\0';
     int opened = retryInterrupted(
         [&] { return ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
     if (opened < 0 && errno == EACCES) {
@@ -301,7 +302,8 @@ class PosixFileSystem final : public FileSystem {
 
   bool copyOwner(int descriptor, int original) override {
     struct stat status {};
-    return ::fstat(original, &status) == 0 && ::fchown(descriptor, status.st_uid, status.st_gid) == 0;
+    return ::fstat(original, &status) == 0 &&
+           ::fchown(descriptor, status.st_uid, status.st_gid) == 0;
   }
 
   // After the owner: changing the owner clears the set-user and set-group bits.

@@ -32,8 +32,9 @@ bool store(OutputFile& output) {
 
 // Opens path and stores the tape; the result of the first step that fails.
 // Between the two, meanwhile runs as another process might.
-bool writeNewTape(VirtualFileSystem& files, const std::string& path,
-                  const std::function<void()>& meanwhile = [] {}) {
+bool writeNewTape(
+    VirtualFileSystem& files, const std::string& path,
+    const std::function<void()>& meanwhile = [] {}) {
   OutputFile output(files);
   if (!output.open(path.c_str())) return false;
   meanwhile();
@@ -135,14 +136,14 @@ TEST(OutputFile, OutputsThatMayNotBeWrittenAreRefusedUntouched) {
 
 TEST(OutputFile, AFailedReplacementLeavesTheOldTapeOrNoFile) {
   // operationCount: the disk fills up, and a write takes nothing.
-  for (const Op failing : {Op::Resolve, Op::OpenDirectory, Op::OpenExisting, Op::Identify,
-                           Op::CreateTemporary, Op::Write, Op::SetFinalPermissions, Op::Close,
-                           Op::PutInPlace, Op::operationCount}) {
+  for (const Op failing :
+       {Op::Resolve, Op::OpenDirectory, Op::OpenExisting, Op::Identify, Op::CreateTemporary,
+        Op::Write, Op::SetFinalPermissions, Op::Close, Op::PutInPlace, Op::operationCount}) {
     for (const bool existing : {true, false}) {
       // A new file looks at no old one (and one that cannot be identified is
       // left behind rather than removed by its name alone).
-      if (!existing && (failing == Op::Resolve || failing == Op::OpenExisting ||
-                        failing == Op::Identify)) {
+      if (!existing &&
+          (failing == Op::Resolve || failing == Op::OpenExisting || failing == Op::Identify)) {
         continue;
       }
       VirtualFileSystem files;
@@ -309,8 +310,7 @@ TEST(OutputFile, TemporaryNamesAndPathsFitTheirShape) {
     const std::string text = name.c_str();
     ASSERT_EQ(text.size(), 16u) << text;
     EXPECT_EQ(text.substr(0, 10), ".reelmake-");
-    EXPECT_EQ(text.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789", 10),
-              std::string::npos)
+    EXPECT_EQ(text.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789", 10), std::string::npos)
         << text;
   }
   // Exactly sized on the heap, so that a checker sees any byte read beyond.

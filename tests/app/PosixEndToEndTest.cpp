@@ -461,8 +461,8 @@ TEST_F(PosixEndToEnd, StandardOutputAsTheOutputIsWrittenThrough) {
 // the directory's default access list allows, where it has one.
 TEST_F(PosixEndToEnd, ANewTapeGetsTheDirectorysDefaultAccess) {
   fs::create_directory(dir / "shared");
-  const std::string command = "setfacl -d -m u::rw,g::rw,o::- " + utf8Of(dir / "shared") +
-                              " 2>/dev/null";
+  const std::string command =
+      "setfacl -d -m u::rw,g::rw,o::- " + utf8Of(dir / "shared") + " 2>/dev/null";
   if (std::system(command.c_str()) != 0) GTEST_SKIP() << "no default access lists here";
   const std::string probe = dir / "shared/probe";
   ::close(::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));

@@ -69,7 +69,10 @@ TEST_F(Conversion, SizeLimitsHoldForMeasuredFilesAndForStreams) {
       std::size_t size;
       bool raw;
       int status;
-    } cases[] = {{65533, false, 0}, {65534, false, 1}, {65535, true, 0}, {65536, true, 1},
+    } cases[] = {{65533, false, 0},
+                 {65534, false, 1},
+                 {65535, true, 0},
+                 {65536, true, 1},
                  {65540, false, 1}};  // more than one byte too many, streamed
     for (const auto& c : cases) {
       std::ostringstream messages;

@@ -334,7 +334,7 @@ bool VirtualFileSystem::removeIfSame(int directory, const char* name,
 
 void VirtualFileSystem::moveDirectory(const std::string& from, const std::string& to) {
   const auto moved = [&](const std::string& path) {
-    return path == from ? to
+    return path == from                                        ? to
            : path.compare(0, from.size() + 1, from + "/") == 0 ? to + path.substr(from.size())
                                                                : path;
   };
@@ -347,6 +347,7 @@ void VirtualFileSystem::moveDirectory(const std::string& from, const std::string
   rename(links);
   rename(directories);
   for (Descriptor& descriptor : descriptors) {
-    if (descriptor.open && descriptor.inode == 0) descriptor.directory = moved(descriptor.directory);
+    if (descriptor.open && descriptor.inode == 0)
+      descriptor.directory = moved(descriptor.directory);
   }
 }

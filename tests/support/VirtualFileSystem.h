@@ -88,7 +88,7 @@ class VirtualFileSystem final : public FileSystem {
   bool measureOnlyRegular = true;  // pipes and devices cannot seek
   std::uint32_t umask = 022;
   std::size_t longestName = 255;
-  std::size_t busyPlacings = 0;     // placings that find the target busy first
+  std::size_t busyPlacings = 0;  // placings that find the target busy first
   std::vector<std::string> mountPoints;
 
   // FileSystem.
@@ -111,8 +111,8 @@ class VirtualFileSystem final : public FileSystem {
   bool truncate(int descriptor) override;
   std::int64_t write(int descriptor, const void* data, std::size_t count) override;
   bool close(int descriptor) override;
-  Placing putInPlace(int descriptor, int directory, const char* from,
-                     const FileIdentity& identity, const char* to) override;
+  Placing putInPlace(int descriptor, int directory, const char* from, const FileIdentity& identity,
+                     const char* to) override;
   void discardTemporary(int descriptor, int directory, const char* name,
                         const FileIdentity& identity) override;
   bool removeIfSame(int directory, const char* name, const FileIdentity& identity) override;
