@@ -24,8 +24,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # libwinpthread-1.dll to ship beside it or to find on Wine's PATH.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# ctest and gtest_discover_tests run the test programs through Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR /bin/sh ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
+# ctest and gtest_discover_tests run the test programs through Wine, with
+# Wine's files in the build folder: they go when the build goes.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env WINEPREFIX=${CMAKE_BINARY_DIR}/wine
+    /bin/sh ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
 
 # pkg-config does not follow CMAKE_FIND_ROOT_PATH: without this it would hand
 # the build machine's Linux libraries (libspectrum...) to the Windows build.

@@ -5,13 +5,18 @@
 # gtest_discover_tests at build time).
 #
 #   WINE        the Wine loader (default: /usr/lib/wine/wine64, Debian's wine64)
-#   WINEPREFIX  the prefix (default: ${TMPDIR:-/tmp}/reelmake-wine-UID); Wine
-#               refuses one that is relative or not owned by the caller
+#   WINEPREFIX  the folder for Wine's files (about 700 MiB), made on first use;
+#               required, so that it lies where its owner will find and remove
+#               it (the Windows build sets its own folder's wine/). Wine refuses
+#               one that is relative or not owned by the caller.
 set -eu
 
 wine=${WINE:-/usr/lib/wine/wine64}
 wineserver=${wine%/*}/wineserver
-WINEPREFIX=${WINEPREFIX:-${TMPDIR:-/tmp}/reelmake-wine-$(id -u)}
+if [ -z "${WINEPREFIX:-}" ]; then
+  echo "wine-run.sh: set WINEPREFIX to the absolute path of a folder for Wine's files" >&2
+  exit 125
+fi
 WINEDEBUG=-all
 # No Mono/Gecko installer prompts, no desktop menu entries, and no crash
 # debugger (it would print a register dump to the program's standard output).
