@@ -1,24 +1,34 @@
 // The file system and the process set-up on the Win32 API. Paths arrive as
 // UTF-8 and go to the API as UTF-16; nothing here uses the ANSI code page.
+// Files beside an output are opened, created, renamed and deleted relative to
+// a handle on their folder, which only the native calls take.
 #include <windows.h>
 // Must come after windows.h.
+#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "app/FileSystem.h"
 #include "app/Platform.h"
 
+// Exported by ntdll.dll but not declared in winternl.h: case is folded as
+// the file systems fold it.
+extern "C" NTSYSAPI WCHAR NTAPI RtlUpcaseUnicodeChar(WCHAR character);
+
 namespace {
 
-// Paths are converted into fixed buffers, so that no conversion needs the heap.
+// Paths are converted into fixed buffers, so that no conversion needs the
+// heap; a UTF-8 path that fits a PathBuffer fits here in UTF-16.
 using WidePath = std::array<wchar_t, PathBuffer::capacity>;
 
 bool widen(const char* text, WidePath& wide) {
@@ -34,6 +44,8 @@ bool narrow(const wchar_t* text, char* out, std::size_t capacity) {
 }
 
 constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The attributes a replacement keeps.
+constexpr DWORD keptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -41,6 +53,26 @@ bool isPipePath(const char* path) {
   return isSeparator(path[0]) && isSeparator(path[1]) && path[2] == '.' && isSeparator(path[3]) &&
          ::_strnicmp(path + 4, "pipe", 4) == 0 && isSeparator(path[8]);
 }
+
+// The last component of path: after the last separator, or after the drive
+// of a path such as C:name.
+const char* lastComponent(const char* path) {
+  const char* last = path;
+  for (const char* c = path; *c != '\0'; ++c) {
+    if (isSeparator(*c)) last = c + 1;
+  }
+  const bool driveLetter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
+  return last == path && driveLetter && path[1] == ':' ? path + 2 : last;
+}
+
+// The stream part of a path (":s" in x.tap:s), or null.
+const char* streamPart(const char* path) {
+  return isPipePath(path) ? nullptr : std::strchr(lastComponent(path), ':');
+}
+
+// FNV-1a, one 16-bit unit at a time.
+std::uint64_t hashStep(std::uint64_t hash, unsigned unit) { return (hash ^ unit) * 1099511628211U; }
+constexpr std::uint64_t hashStart = 14695981039346656037U;
 
 // Named pipes are never opened just to look at them: that would take one of
 // the server's instances away from the real reader. They are told apart by
@@ -50,14 +82,33 @@ FileIdentity pipeIdentity(const char* path) {
   identity.kind = FileKind::Fifo;
   // Beyond any volume serial number, which has 32 bits.
   identity.device = std::uint64_t{1} << 32U;
-  std::uint64_t hash = 14695981039346656037U;  // FNV-1a
+  std::uint64_t hash = hashStart;
   for (const char* c = path + 9; *c != '\0'; ++c) {
     const bool upper = *c >= 'A' && *c <= 'Z';
     const char folded = isSeparator(*c) ? '\\' : upper ? static_cast<char>(*c - 'A' + 'a') : *c;
-    hash = (hash ^ static_cast<unsigned char>(folded)) * 1099511628211U;
+    hash = hashStep(hash, static_cast<unsigned char>(folded));
   }
   identity.inode = hash;
   return identity;
+}
+
+// What sets a stream apart from the file that holds it and from its other
+// streams, put above the volume serial number: the same for one stream under
+// any case, with or without its type, and none for the file's own data
+// (x.tap::$DATA).
+std::uint64_t streamTag(const char* stream) {
+  WidePath wide;
+  if (!widen(stream + 1, wide)) return 0;
+  std::size_t length = std::wcslen(wide.data());
+  constexpr std::size_t typeLength = 6;
+  if (length >= typeLength && ::_wcsicmp(wide.data() + length - typeLength, L":$DATA") == 0) {
+    length -= typeLength;
+  }
+  if (length == 0) return 0;
+  std::uint64_t hash = hashStart;
+  for (std::size_t i = 0; i < length; ++i) hash = hashStep(hash, ::RtlUpcaseUnicodeChar(wide[i]));
+  // The top bit keeps it clear of the pipes' and devices' marks.
+  return static_cast<std::uint64_t>(static_cast<std::uint32_t>(hash) | 0x80000000U) << 32U;
 }
 
 HANDLE openPath(const char* path, DWORD access, DWORD disposition, DWORD flags = 0) {
@@ -65,6 +116,36 @@ HANDLE openPath(const char* path, DWORD access, DWORD disposition, DWORD flags =
   if (!widen(path, wide)) return INVALID_HANDLE_VALUE;
   return ::CreateFileW(wide.data(), access, shareAll, nullptr, disposition,
                        FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+}
+
+// Opens or creates name, a bare name, in the folder open at directory. Fails
+// as CreateFileW does, with the reason in GetLastError.
+HANDLE openAt(HANDLE directory, const char* name, ACCESS_MASK access, ULONG sharing,
+              ULONG disposition, ULONG options) {
+  WidePath wide;
+  const std::size_t length = widen(name, wide) ? std::wcslen(wide.data()) : 0;
+  if (length == 0 || length * sizeof(wchar_t) > 0xFFFEU) {
+    ::SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  UNICODE_STRING text{};
+  text.Length = static_cast<USHORT>(length * sizeof(wchar_t));
+  text.MaximumLength = text.Length;
+  text.Buffer = wide.data();
+  OBJECT_ATTRIBUTES attributes{};
+  // Names without case, as the Win32 calls take them.
+  InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, directory, nullptr);
+  IO_STATUS_BLOCK status{};
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  const NTSTATUS result =
+      ::NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &status, nullptr,
+                     FILE_ATTRIBUTE_NORMAL, sharing, disposition,
+                     options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  if (result < 0) {
+    ::SetLastError(::RtlNtStatusToDosError(result));
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle;
 }
 
 // Devices and pipes opened by handle have no file index: each gets an
@@ -102,16 +183,93 @@ bool describe(HANDLE handle, FileIdentity& identity) {
   identity.linkCount = information.nNumberOfLinks;
   const bool readOnly = (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   identity.permissions = readOnly ? 0444U : 0666U;
+  identity.attributes = information.dwFileAttributes & keptAttributes;
   return true;
+}
+
+// A stream is written where it is, never replaced: no stream can be renamed
+// over another.
+void markStream(FileIdentity& identity, std::uint64_t tag) {
+  if (identity.kind == FileKind::Regular) {
+    identity.kind = FileKind::Other;
+    identity.device |= tag;
+  }
+}
+
+bool deleteThrough(HANDLE handle) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
+bool removeAt(HANDLE directory, const char* name, const FileIdentity& identity) {
+  // Opened without following a link, checked, then deleted through the very
+  // handle checked, so no other file can be removed in between.
+  const HANDLE handle = openAt(directory, name, DELETE | FILE_READ_ATTRIBUTES, shareAll, FILE_OPEN,
+                               FILE_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  FileIdentity found;
+  const bool removed = describe(handle, found) && found.isSameFileAs(identity) && deleteThrough(handle);
+  ::CloseHandle(handle);
+  return removed;
+}
+
+// Renames the file open at handle to name in the folder open at directory,
+// replacing what has that name. SetFileInformationByHandle would pass the
+// same request on unchanged on Windows, but Wine turns the name into a whole
+// path first and then refuses the folder handle.
+DWORD renameAt(HANDLE handle, HANDLE directory, const char* name) {
+  WidePath wide;
+  if (!widen(name, wide)) return ERROR_INVALID_NAME;
+  const std::size_t bytes = std::wcslen(wide.data()) * sizeof(wchar_t);
+  alignas(FILE_RENAME_INFO) std::array<unsigned char, sizeof(FILE_RENAME_INFO) + sizeof wide> buffer{};
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = directory;
+  rename->FileNameLength = static_cast<DWORD>(bytes);
+  std::memcpy(rename->FileName, wide.data(), bytes);
+  IO_STATUS_BLOCK status{};
+  const NTSTATUS result =
+      ::NtSetInformationFile(handle, &status, rename, static_cast<ULONG>(sizeof(FILE_RENAME_INFO) + bytes),
+                             FileRenameInformation);
+  return result < 0 ? ::RtlNtStatusToDosError(result) : ERROR_SUCCESS;
+}
+
+bool emptyThrough(HANDLE handle) {
+  const LARGE_INTEGER start{};
+  return ::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) && ::SetEndOfFile(handle);
+}
+
+// Whether the file's access list is its own (explicit entries, or protected
+// from inheritance) rather than only what its folder hands down, which a new
+// file there gets anyway.
+bool hasOwnAccessList(PSECURITY_DESCRIPTOR security, PACL list) {
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!::GetSecurityDescriptorControl(security, &control, &revision) ||
+      (control & SE_DACL_PROTECTED) != 0 || list == nullptr) {
+    return true;
+  }
+  for (DWORD index = 0; index < list->AceCount; ++index) {
+    void* entry = nullptr;
+    if (!::GetAce(list, index, &entry) ||
+        (static_cast<const ACE_HEADER*>(entry)->AceFlags & INHERITED_ACE) == 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // The partial output a Ctrl+C or a closing console must remove. The handler
 // runs on a thread of its own, so it reads a copy made before arming.
 struct InterruptCleanup {
-  PathBuffer path;
+  HANDLE directory = INVALID_HANDLE_VALUE;
+  PathBuffer name;
   FileIdentity identity;
   HANDLE handle = INVALID_HANDLE_VALUE;
   bool truncateFirst = false;
+  bool removeName = false;
 };
 InterruptCleanup cleanup;
 volatile LONG cleanupArmed = 0;
@@ -122,24 +280,6 @@ SRWLOCK interruptionHold = SRWLOCK_INIT;
 // The handler runs on a thread of its own: it stops the program's thread
 // before it touches the file that thread writes.
 HANDLE programThread = nullptr;
-
-bool removeIfStill(const char* path, const FileIdentity& identity) {
-  // Opened without following a link, checked, then deleted through the very
-  // handle checked, so no other file can be removed in between.
-  const HANDLE handle = openPath(path, DELETE | FILE_READ_ATTRIBUTES, OPEN_EXISTING,
-                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  FileIdentity found;
-  bool removed = false;
-  if (describe(handle, found) && found.isSameFileAs(identity)) {
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    removed = ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                           sizeof disposition) != 0;
-  }
-  ::CloseHandle(handle);
-  return removed;
-}
 
 BOOL WINAPI removePartialAndDie(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
@@ -157,10 +297,44 @@ BOOL WINAPI removePartialAndDie(DWORD event) {
       FILE_END_OF_FILE_INFO empty{};
       ::SetFileInformationByHandle(cleanup.handle, FileEndOfFileInfo, &empty, sizeof empty);
     }
-    removeIfStill(cleanup.path.c_str(), cleanup.identity);
+    // A temporary file is shared with nobody: only its own handle can delete it.
+    if (cleanup.removeName && (cleanup.truncateFirst || !deleteThrough(cleanup.handle))) {
+      removeAt(cleanup.directory, cleanup.name.c_str(), cleanup.identity);
+    }
   }
   // The status a console program ends with when Ctrl+C ends it.
   ::ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+// A name that Win32 would turn into another: it drops trailing dots and
+// blanks, except after the \\?\ prefix, which asks for names as they are.
+bool takeLastName(const char* path, const char* last, PathBuffer& name) {
+  if (!name.assign(last)) return false;
+  std::size_t length = std::strlen(name.c_str());
+  if (std::strncmp(path, "\\\\?\\", 4) != 0) {
+    while (length > 0 && (name.text[length - 1] == '.' || name.text[length - 1] == ' ')) {
+      name.text[--length] = '\0';
+    }
+  }
+  if (length == 0 || std::strcmp(name.c_str(), ".") == 0 || std::strcmp(name.c_str(), "..") == 0) {
+    return false;
+  }
+  return std::none_of(name.text.begin(), name.text.begin() + static_cast<std::ptrdiff_t>(length),
+                      [](char c) {
+                        return static_cast<unsigned char>(c) < 0x20 ||
+                               std::strchr("<>:\"/\\|?*", c) != nullptr;
+                      });
+}
+
+// How long a name the volume under the folder open at directory takes.
+bool fitsVolume(HANDLE directory, const char* name) {
+  DWORD longest = 0;
+  WidePath wide;
+  if (!::GetVolumeInformationByHandleW(directory, nullptr, 0, nullptr, &longest, nullptr, nullptr,
+                                       0)) {
+    return true;  // Left to the system to refuse.
+  }
+  return widen(name, wide) && std::wcslen(wide.data()) <= longest;
 }
 
 class WindowsFileSystem final : public FileSystem {
@@ -170,19 +344,28 @@ class WindowsFileSystem final : public FileSystem {
   }
 
   bool identify(int descriptor, FileIdentity& identity) override {
-    return describe(handleOf(descriptor), identity);
+    if (!describe(handleOf(descriptor), identity)) return false;
+    if (isStream(descriptor)) markStream(identity, slots[static_cast<std::size_t>(descriptor)].streamTag);
+    return true;
   }
 
+  // A stream is told apart even before it exists, so that it is written
+  // where it is.
   bool identifyPath(const char* path, FileIdentity& identity) override {
     if (isPipePath(path)) {
       identity = pipeIdentity(path);
       return true;
     }
+    const char* stream = streamPart(path);
     const HANDLE handle =
         openPath(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (handle == INVALID_HANDLE_VALUE) {
+      if (stream != nullptr) identity = deviceIdentity(FileKind::Other);
+      return stream != nullptr;
+    }
     const bool described = describe(handle, identity);
     ::CloseHandle(handle);
+    if (stream != nullptr) markStream(identity, streamTag(stream));
     return described;
   }
 
@@ -206,6 +389,14 @@ class WindowsFileSystem final : public FileSystem {
     return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
   }
 
+  // No file name here stands for a handle the program holds.
+  bool namesDescriptor(const char* /*path*/, int& held) override {
+    held = -1;
+    return false;
+  }
+
+  int duplicate(int /*held*/) override { return -1; }
+
   bool resolve(const char* path, PathBuffer& resolved) override {
     const HANDLE handle =
         openPath(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
@@ -221,38 +412,130 @@ class WindowsFileSystem final : public FileSystem {
     return narrow(wide.data(), resolved.text.data(), PathBuffer::capacity);
   }
 
-  // The read-only attribute binds every user, but Wine run by root opens such
-  // a file for writing all the same; refused here, it is refused everywhere.
-  int openExisting(const char* path) override {
-    const HANDLE handle = openPath(path, GENERIC_WRITE, OPEN_EXISTING);
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (handle != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(handle, &information) &&
-        (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+  // The folder keeps its separator: C:\ is the root, C: the drive's current
+  // folder. A name the volume would refuse is refused before anything is
+  // written.
+  int openDirectoryOf(const char* path, PathBuffer& name) override {
+    const char* last = lastComponent(path);
+    PathBuffer folder;
+    if (!takeLastName(path, last, name) || !folder.assign(last == path ? "." : path)) return -1;
+    if (last != path) folder.text[static_cast<std::size_t>(last - path)] = '\0';
+    const HANDLE handle =
+        openPath(folder.c_str(), FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    FileIdentity identity;
+    if (handle != INVALID_HANDLE_VALUE &&
+        (!describe(handle, identity) || identity.kind != FileKind::Directory ||
+         !fitsVolume(handle, name.c_str()))) {
       ::CloseHandle(handle);
       return -1;
     }
     return adopt(handle);
   }
 
+  // Anything that cannot be looked at, for a reason other than not being
+  // there, counts as taken.
+  bool existsAt(int directory, const char* name) override {
+    const HANDLE handle = openAt(handleOf(directory), name, FILE_READ_ATTRIBUTES, shareAll,
+                                 FILE_OPEN, FILE_OPEN_REPARSE_POINT);
+    if (handle != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(handle);
+      return true;
+    }
+    const DWORD error = ::GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+  }
+
+  // Its security settings are read too, for a replacement to keep; a user
+  // who may write the file but not read them still writes it, in place. A
+  // link at the name is refused; another kind of reparse point (a file kept
+  // in the cloud, say) is opened through its filter, if it is the same file.
+  // The read-only attribute binds every user, but Wine run by root opens such
+  // a file for writing all the same; refused here, it is refused everywhere.
+  int openExisting(int directory, const char* name, bool /*wait*/) override {
+    constexpr ACCESS_MASK writing = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+    const HANDLE folder = handleOf(directory);
+    const auto open = [&](ACCESS_MASK access, ULONG options) {
+      return openAt(folder, name, access, shareAll, FILE_OPEN, FILE_NON_DIRECTORY_FILE | options);
+    };
+    ACCESS_MASK access = writing | READ_CONTROL;
+    HANDLE handle = open(access, FILE_OPEN_REPARSE_POINT);
+    if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
+      access = writing;
+      handle = open(access, FILE_OPEN_REPARSE_POINT);
+    }
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (handle == INVALID_HANDLE_VALUE ||
+        !::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+        (tag.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ||
+        ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         IsReparseTagNameSurrogate(tag.ReparseTag))) {
+      if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
+      return -1;
+    }
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      const HANDLE through = open(access, 0);
+      FileIdentity looked;
+      FileIdentity opened;
+      const bool same = through != INVALID_HANDLE_VALUE && describe(handle, looked) &&
+                        describe(through, opened) && opened.isSameFileAs(looked);
+      ::CloseHandle(handle);
+      if (!same && through != INVALID_HANDLE_VALUE) ::CloseHandle(through);
+      handle = same ? through : INVALID_HANDLE_VALUE;
+    }
+    return adopt(handle);
+  }
+
+  // A stream is emptied and written where it is, created if need be.
   int openSpecial(const char* path) override {
-    return adopt(openPath(path, GENERIC_WRITE, OPEN_EXISTING));
+    const char* stream = streamPart(path);
+    if (stream == nullptr) return adopt(openPath(path, GENERIC_WRITE, OPEN_EXISTING));
+    constexpr DWORD access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+    HANDLE handle = openPath(path, access, OPEN_EXISTING);
+    if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+      handle = openPath(path, access, CREATE_NEW);
+    }
+    if (handle != INVALID_HANDLE_VALUE && ::GetFileType(handle) == FILE_TYPE_DISK &&
+        !emptyThrough(handle)) {
+      ::CloseHandle(handle);
+      return -1;
+    }
+    const int descriptor = adopt(handle);
+    if (descriptor >= 0) slots[static_cast<std::size_t>(descriptor)] = Slot{handle, true, streamTag(stream)};
+    return descriptor;
   }
 
-  // Attributes are those of the name itself: a link is not followed.
-  bool exists(const char* path) override {
-    WidePath wide;
-    return widen(path, wide) && ::GetFileAttributesW(wide.data()) != INVALID_FILE_ATTRIBUTES;
+  // Locks are per handle and bind every other handle, the same program's too.
+  bool lock(int descriptor) override {
+    OVERLAPPED whole{};
+    if (::LockFileEx(handleOf(descriptor), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD,
+                     &whole)) {
+      return true;
+    }
+    const DWORD error = ::GetLastError();
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
   }
 
-  int createTemporary(const char* path, PathBuffer& name, bool& refused) override {
+  // Shared with nobody, so that no other process can open it before it is
+  // in place; it is renamed and deleted through its own handle. Its security
+  // settings are those any new file there gets, until copyOwner.
+  int createTemporary(int directory, PathBuffer& name, bool& refused) override {
+    constexpr ACCESS_MASK needed = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES;
+    constexpr ACCESS_MASK security = READ_CONTROL | WRITE_DAC | WRITE_OWNER;
     std::uint64_t seed = (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 32U) ^
                          ::GetTickCount64() ^ reinterpret_cast<std::uintptr_t>(&name);
     for (int attempt = 0; attempt < 100; ++attempt, seed = seed * 6364136223846793005U + 1) {
-      if (!temporaryNameNear(path, "/\\:", seed, name)) break;
-      const HANDLE handle = openPath(name.c_str(), GENERIC_WRITE, CREATE_NEW);
+      temporaryName(seed, name);
+      const auto create = [&](ACCESS_MASK access) {
+        return openAt(handleOf(directory), name.c_str(), access, 0, FILE_CREATE,
+                      FILE_NON_DIRECTORY_FILE);
+      };
+      HANDLE handle = create(needed | security);
+      if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        handle = create(needed);
+      }
       if (handle != INVALID_HANDLE_VALUE) return adopt(handle);
       const DWORD error = ::GetLastError();
-      if (error != ERROR_FILE_EXISTS) {
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
         refused = error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT;
         break;
       }
@@ -260,16 +543,43 @@ class WindowsFileSystem final : public FileSystem {
     return -1;
   }
 
-  // The replacement inherits the folder's access control, as any new file
-  // does; the read-only attribute, the one permission bit here, is never set
-  // on a file that is replaced.
-  bool copyAttributes(int /*descriptor*/, const FileIdentity& /*from*/) override { return true; }
-
-  bool truncate(int descriptor) override {
-    const HANDLE handle = handleOf(descriptor);
-    const LARGE_INTEGER start{};
-    return ::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) && ::SetEndOfFile(handle);
+  // The owner and group, and the access list where the file has one of its
+  // own, set exactly as they were. A volume without security settings has
+  // none to keep.
+  bool copyOwner(int descriptor, int original) override {
+    const HANDLE from = handleOf(original);
+    DWORD volumeFlags = 0;
+    if (::GetVolumeInformationByHandleW(from, nullptr, 0, nullptr, nullptr, &volumeFlags, nullptr,
+                                        0) &&
+        (volumeFlags & FILE_PERSISTENT_ACLS) == 0) {
+      return true;
+    }
+    PSECURITY_DESCRIPTOR security = nullptr;
+    PACL list = nullptr;
+    constexpr SECURITY_INFORMATION parts =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (::GetSecurityInfo(from, SE_FILE_OBJECT, parts, nullptr, nullptr, &list, nullptr,
+                          &security) != ERROR_SUCCESS) {
+      return false;
+    }
+    const SECURITY_INFORMATION kept =
+        hasOwnAccessList(security, list) ? parts : parts & ~DACL_SECURITY_INFORMATION;
+    const bool copied = ::SetKernelObjectSecurity(handleOf(descriptor), kept, security) != 0;
+    ::LocalFree(security);
+    return copied;
   }
+
+  // The archive attribute marks a file changed, as it marks any new one.
+  bool setFinalPermissions(int descriptor, int /*directory*/,
+                           const FileIdentity* replaced) override {
+    FILE_BASIC_INFO basic{};  // Times of zero are left as they are.
+    basic.FileAttributes =
+        FILE_ATTRIBUTE_ARCHIVE | (replaced != nullptr ? replaced->attributes & keptAttributes : 0);
+    return ::SetFileInformationByHandle(handleOf(descriptor), FileBasicInfo, &basic,
+                                        sizeof basic) != 0;
+  }
+
+  bool truncate(int descriptor) override { return emptyThrough(handleOf(descriptor)); }
 
   std::int64_t write(int descriptor, const void* data, std::size_t count) override {
     DWORD done = 0;
@@ -281,27 +591,49 @@ class WindowsFileSystem final : public FileSystem {
   bool close(int descriptor) override {
     const HANDLE handle = handleOf(descriptor);
     if (handle == INVALID_HANDLE_VALUE) return false;
-    handles[static_cast<std::size_t>(descriptor)] = INVALID_HANDLE_VALUE;
+    slots[static_cast<std::size_t>(descriptor)] = Slot{};
     return ::CloseHandle(handle) != 0;
   }
 
-  bool replace(const char* from, const char* to) override {
-    WidePath wideFrom;
-    WidePath wideTo;
-    return widen(from, wideFrom) && widen(to, wideTo) &&
-           ::MoveFileExW(wideFrom.data(), wideTo.data(), MOVEFILE_REPLACE_EXISTING) != 0;
+  // What another process holding the name open causes, a virus scanner, an
+  // indexer or a sync client, is Busy: the tape waits, still open, for the
+  // next try.
+  Placing putInPlace(int descriptor, int directory, const char* from, const FileIdentity& identity,
+                     const char* to) override {
+    const DWORD error = renameAt(handleOf(descriptor), handleOf(directory), to);
+    if (error == ERROR_SUCCESS) {
+      close(descriptor);
+      return Placing::Done;
+    }
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) return Placing::Busy;
+    discardTemporary(descriptor, directory, from, identity);
+    return Placing::Failed;
   }
 
-  bool removeIfSame(const char* path, const FileIdentity& identity) override {
-    return removeIfStill(path, identity);
+  // Deleted through its own handle: nobody else can open it, and a handle
+  // opened afresh might meet a scanner's.
+  void discardTemporary(int descriptor, int directory, const char* name,
+                        const FileIdentity& identity) override {
+    const bool deleted = descriptor >= 0 && deleteThrough(handleOf(descriptor));
+    if (descriptor >= 0) close(descriptor);
+    if (!deleted) removeAt(handleOf(directory), name, identity);
   }
+
+  bool removeIfSame(int directory, const char* name, const FileIdentity& identity) override {
+    return removeAt(handleOf(directory), name, identity);
+  }
+
+  // Forty of these outlast a scanner's look at a new file.
+  void pauseBriefly() override { ::Sleep(50); }
 
   void guardPartialOutput(const PartialOutput* partial) override {
     ::InterlockedExchange(&cleanupArmed, 0);
-    if (partial == nullptr || !cleanup.path.assign(partial->path)) return;
+    if (partial == nullptr || !cleanup.name.assign(partial->name)) return;
+    cleanup.directory = handleOf(partial->directory);
     cleanup.identity = partial->identity;
     cleanup.handle = handleOf(partial->descriptor);
     cleanup.truncateFirst = partial->truncateFirst;
+    cleanup.removeName = partial->removeName;
     ::InterlockedExchange(&cleanupArmed, 1);
   }
 
@@ -314,14 +646,21 @@ class WindowsFileSystem final : public FileSystem {
   }
 
  private:
-  // A conversion holds at most two files open at once.
+  struct Slot {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    // Opened by a name with a stream part, and which stream (see streamTag).
+    bool stream = false;
+    std::uint64_t streamTag = 0;
+  };
+  // A conversion holds at most three handles at once: the output's folder,
+  // the file it replaces and the new one.
   static constexpr std::size_t handleSlots = 8;
 
   int adopt(HANDLE handle) {
     if (handle == INVALID_HANDLE_VALUE) return -1;
     for (std::size_t slot = 0; slot < handleSlots; ++slot) {
-      if (handles[slot] == INVALID_HANDLE_VALUE) {
-        handles[slot] = handle;
+      if (slots[slot].handle == INVALID_HANDLE_VALUE) {
+        slots[slot].handle = handle;
         return static_cast<int>(slot);
       }
     }
@@ -331,14 +670,15 @@ class WindowsFileSystem final : public FileSystem {
 
   HANDLE handleOf(int descriptor) const {
     const auto slot = static_cast<std::size_t>(descriptor);
-    return descriptor >= 0 && slot < handleSlots ? handles[slot] : INVALID_HANDLE_VALUE;
+    return descriptor >= 0 && slot < handleSlots ? slots[slot].handle : INVALID_HANDLE_VALUE;
   }
 
-  std::array<HANDLE, handleSlots> handles = [] {
-    std::array<HANDLE, handleSlots> empty{};
-    empty.fill(INVALID_HANDLE_VALUE);
-    return empty;
-  }();
+  bool isStream(int descriptor) const {
+    return handleOf(descriptor) != INVALID_HANDLE_VALUE &&
+           slots[static_cast<std::size_t>(descriptor)].stream;
+  }
+
+  std::array<Slot, handleSlots> slots{};
 };
 
 }  // namespace
