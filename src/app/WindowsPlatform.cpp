@@ -137,10 +137,9 @@ HANDLE openAt(HANDLE directory, const char* name, ACCESS_MASK access, ULONG shar
   InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, directory, nullptr);
   IO_STATUS_BLOCK status{};
   HANDLE handle = INVALID_HANDLE_VALUE;
-  const NTSTATUS result =
-      ::NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &status, nullptr,
-                     FILE_ATTRIBUTE_NORMAL, sharing, disposition,
-                     options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  const NTSTATUS result = ::NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &status,
+                                         nullptr, FILE_ATTRIBUTE_NORMAL, sharing, disposition,
+                                         options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
   if (result < 0) {
     ::SetLastError(::RtlNtStatusToDosError(result));
     return INVALID_HANDLE_VALUE;
@@ -210,7 +209,8 @@ bool removeAt(HANDLE directory, const char* name, const FileIdentity& identity) 
                                FILE_OPEN_REPARSE_POINT);
   if (handle == INVALID_HANDLE_VALUE) return false;
   FileIdentity found;
-  const bool removed = describe(handle, found) && found.isSameFileAs(identity) && deleteThrough(handle);
+  const bool removed =
+      describe(handle, found) && found.isSameFileAs(identity) && deleteThrough(handle);
   ::CloseHandle(handle);
   return removed;
 }
@@ -223,16 +223,17 @@ DWORD renameAt(HANDLE handle, HANDLE directory, const char* name) {
   WidePath wide;
   if (!widen(name, wide)) return ERROR_INVALID_NAME;
   const std::size_t bytes = std::wcslen(wide.data()) * sizeof(wchar_t);
-  alignas(FILE_RENAME_INFO) std::array<unsigned char, sizeof(FILE_RENAME_INFO) + sizeof wide> buffer{};
+  alignas(FILE_RENAME_INFO) std::array<unsigned char, sizeof(FILE_RENAME_INFO) + sizeof wide>
+      buffer{};
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
   rename->ReplaceIfExists = TRUE;
   rename->RootDirectory = directory;
   rename->FileNameLength = static_cast<DWORD>(bytes);
   std::memcpy(rename->FileName, wide.data(), bytes);
   IO_STATUS_BLOCK status{};
-  const NTSTATUS result =
-      ::NtSetInformationFile(handle, &status, rename, static_cast<ULONG>(sizeof(FILE_RENAME_INFO) + bytes),
-                             FileRenameInformation);
+  const NTSTATUS result = ::NtSetInformationFile(
+      handle, &status, rename, static_cast<ULONG>(sizeof(FILE_RENAME_INFO) + bytes),
+      FileRenameInformation);
   return result < 0 ? ::RtlNtStatusToDosError(result) : ERROR_SUCCESS;
 }
 
@@ -319,11 +320,10 @@ bool takeLastName(const char* path, const char* last, PathBuffer& name) {
   if (length == 0 || std::strcmp(name.c_str(), ".") == 0 || std::strcmp(name.c_str(), "..") == 0) {
     return false;
   }
-  return std::none_of(name.text.begin(), name.text.begin() + static_cast<std::ptrdiff_t>(length),
-                      [](char c) {
-                        return static_cast<unsigned char>(c) < 0x20 ||
-                               std::strchr("<>:\"/\\|?*", c) != nullptr;
-                      });
+  return std::none_of(
+      name.text.begin(), name.text.begin() + static_cast<std::ptrdiff_t>(length), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"/\\|?*", c) != nullptr;
+      });
 }
 
 // How long a name the volume under the folder open at directory takes.
@@ -345,7 +345,8 @@ class WindowsFileSystem final : public FileSystem {
 
   bool identify(int descriptor, FileIdentity& identity) override {
     if (!describe(handleOf(descriptor), identity)) return false;
-    if (isStream(descriptor)) markStream(identity, slots[static_cast<std::size_t>(descriptor)].streamTag);
+    if (isStream(descriptor))
+      markStream(identity, slots[static_cast<std::size_t>(descriptor)].streamTag);
     return true;
   }
 
@@ -500,7 +501,8 @@ class WindowsFileSystem final : public FileSystem {
       return -1;
     }
     const int descriptor = adopt(handle);
-    if (descriptor >= 0) slots[static_cast<std::size_t>(descriptor)] = Slot{handle, true, streamTag(stream)};
+    if (descriptor >= 0)
+      slots[static_cast<std::size_t>(descriptor)] = Slot{handle, true, streamTag(stream)};
     return descriptor;
   }
 
