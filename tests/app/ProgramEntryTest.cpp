@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/StartValue.h"
 #include "support/Bytes.h"
 #include "support/ExpectedOutput.h"
 #include "support/VirtualFileSystem.h"
@@ -84,135 +85,148 @@ TEST_F(ProgramEntry, WithoutArgumentsPrintsTheBannerAndTheUsage) {
   }
 }
 
-TEST_F(ProgramEntry, HelpAmongTheOptionsWinsOverEverything) {
-  for (const Arguments& arguments :
-       std::vector<Arguments>{{"-h"},
-                              {"--help"},
-                              {"--help=x"},
-                              {"-rbh", "x"},
-                              {"-c", "--help", "in.bin", "out.tap", "n", "1"},
-                              {"-x", "-h", "--", "a"},
-                              {"-c", "-h", "in.bin", "out.tap", "n", "0x10"}}) {
-    expectRun(arguments, 0, expectedUsageText);
-  }
-  EXPECT_TRUE(files.paths().empty());
-}
-
-TEST_F(ProgramEntry, CommandLinesThatSelectNoConversionFailAndTouchNothing) {
+// Help among the options wins over everything; any other command line that
+// selects no conversion fails with one error line. Neither opens a file.
+TEST_F(ProgramEntry, CommandLinesThatConvertNothing) {
   files.create("in.bin", {1, 2, 3});
   files.create("out.tap", {'o', 'l', 'd'});
   const struct {
     Arguments arguments;
-    std::string error;
+    int status;
+    std::string message;
   } cases[] = {
-      {{"-x", "in.bin", "out.tap"}, errorUnknownOption("-x")},
-      {{"-bx", "in.bin", "out.tap", "n"}, errorUnknownOption("-x")},
-      {{"-r-", "in.bin", "out.tap"}, errorUnknownOption("--")},
-      {{"--foo=3", "-b", "in.bin", "out.tap", "n"}, errorUnknownOption("--foo")},
-      {{"-rb", "--he", "-y", "in.bin", "out.tap"}, errorUnknownOption("--he")},
-      {{"-rb", "in.bin", "out.tap"}, errorOnlyOne},
-      {{"-r", "-r", "in.bin", "out.tap"}, errorOnlyOne},
-      {{"--basic", "--code", "in.bin", "out.tap", "n", "1"}, errorOnlyOne},
-      {{"-b", "in.bin", "out.tap"}, errorBasicNeeds},
-      {{"--basic", "in.bin", "out.tap", "n", "1", "extra"}, errorBasicNeeds},
-      {{"-c", "in.bin", "out.tap", "name"}, errorCodeNeeds},
-      {{"--code", "in.bin", "out.tap", "n", "1", "extra"}, errorCodeNeeds},
-      {{"in.bin"}, errorHeaderlessNeeds},
-      {{"in.bin", "out.tap", "-r"}, errorHeaderlessNeeds},
-      {{"--raw=0", "in.bin", "out.tap", "n"}, errorHeaderlessNeeds},
-      {{"--"}, errorHeaderlessNeeds},
-      {{"-"}, errorHeaderlessNeeds},
+      {{"-h"}, 0, expectedUsageText},
+      {{"--help"}, 0, expectedUsageText},
+      {{"--help=x"}, 0, expectedUsageText},
+      {{"-rbh", "x"}, 0, expectedUsageText},
+      {{"-c", "--help", "in.bin", "out.tap", "n", "1"}, 0, expectedUsageText},
+      {{"-x", "-h", "--", "a"}, 0, expectedUsageText},
+      {{"-c", "-h", "in.bin", "out.tap", "n", "0x10"}, 0, expectedUsageText},
+      {{"-x", "in.bin", "out.tap"}, 1, errorUnknownOption("-x")},
+      {{"-bx", "in.bin", "out.tap", "n"}, 1, errorUnknownOption("-x")},
+      {{"-r-", "in.bin", "out.tap"}, 1, errorUnknownOption("--")},
+      {{"--foo=3", "-b", "in.bin", "out.tap", "n"}, 1, errorUnknownOption("--foo")},
+      {{"-rb", "--he", "-y", "in.bin", "out.tap"}, 1, errorUnknownOption("--he")},
+      {{"-rb", "in.bin", "out.tap"}, 1, errorOnlyOne},
+      {{"-r", "-r", "in.bin", "out.tap"}, 1, errorOnlyOne},
+      {{"--basic", "--code", "in.bin", "out.tap", "n", "1"}, 1, errorOnlyOne},
+      {{"-b", "in.bin", "out.tap"}, 1, errorBasicNeeds},
+      {{"--basic", "in.bin", "out.tap", "n", "1", "extra"}, 1, errorBasicNeeds},
+      {{"-c", "in.bin", "out.tap", "name"}, 1, errorCodeNeeds},
+      {{"--code", "in.bin", "out.tap", "n", "1", "extra"}, 1, errorCodeNeeds},
+      {{"in.bin"}, 1, errorHeaderlessNeeds},
+      {{"in.bin", "out.tap", "-r"}, 1, errorHeaderlessNeeds},
+      {{"--raw=0", "in.bin", "out.tap", "n"}, 1, errorHeaderlessNeeds},
+      {{"--"}, 1, errorHeaderlessNeeds},
+      {{"-"}, 1, errorHeaderlessNeeds},
   };
   for (const auto& c : cases) {
-    expectRun(c.arguments, 1, c.error);
+    expectRun(c.arguments, c.status, c.message);
   }
   EXPECT_EQ(files.paths(), (std::vector<std::string>{"in.bin", "out.tap"}));
   EXPECT_EQ(files.contents("out.tap"), (Bytes{'o', 'l', 'd'}));
   EXPECT_EQ(files.calls(VirtualFileSystem::OpenInput), 0u);
 }
 
-TEST_F(ProgramEntry, AStartValueMustBeADecimalNumber) {
-  files.create("in.bin", {1, 2, 3});
-  // The rest of the refused forms are StartValueTest's.
-  for (const char* text : {"", "0x8000", "12abc", "١٢"}) {
+// Each start value as a code file's load address (its low 16 bits) and as a
+// BASIC program's start line (the same, or 8000, no auto-start, below zero).
+// A value that is not a decimal number is refused before any file is opened.
+TEST_F(ProgramEntry, StartValues) {
+  files.create("in.bin", {});
+  for (const char* text :
+       {"", " ", "-", "+-3", "- 3", "4 2", "12abc", "1e5", "0x10", "0x8000", "abc", "١٢"}) {
     expectRun({"-c", "in.bin", "out.tap", "n", text}, 1, errorStartValue);
     expectRun({"-b", "in.bin", "out.tap", "n", text}, 1, errorStartValue);
   }
   EXPECT_EQ(files.calls(VirtualFileSystem::OpenInput), 0u);
   EXPECT_EQ(files.paths(), (std::vector<std::string>{"in.bin"}));
+
+  // 10^5000 + 32768: 10^5000 is divisible by 2^16, so the low bits are 32768.
+  const std::string thousandsOfDigits = "1" + std::string(5000 - 5, '0') + "32768";
+  const struct {
+    std::string text;
+    std::uint16_t low16;
+    bool negative;
+  } cases[] = {
+      {"10", 10, false},
+      {"32768", 0x8000, false},
+      {"65535", 0xFFFF, false},
+      {"65536", 0, false},
+      {"65546", 10, false},
+      {"4294967306", 10, false},            // 2^32 + 10: no 32-bit wrap-around on the way
+      {"18446744073709551626", 10, false},  // 2^64 + 10
+      {thousandsOfDigits, 0x8000, false},
+      {"-" + thousandsOfDigits, 0x8000, true},
+      {"-1", 0xFFFF, true},  // positional, as every argument after the first file name
+      {"-32768", 0x8000, true},
+      {"-65536", 0, true},  // non-zero, so negative, although its low bits are 0
+      {"-0", 0, false},
+      {"-000", 0, false},
+      {"+7", 7, false},
+      {"000123", 123, false},
+      {"  \t\n42", 42, false},
+      {"42 \r\n", 42, false},
+      {" -9 ", 0xFFF7, true},
+  };
+  const auto startField = [](const Bytes& tape) { return tape.at(16) | tape.at(17) << 8; };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 30));
+    EXPECT_EQ(startField(tapeOf({"-c", "in.bin", "out.tap", "n", c.text})), c.low16);
+    EXPECT_EQ(startField(tapeOf({"-b", "in.bin", "out.tap", "n", c.text})),
+              c.negative ? 0x8000 : c.low16);
+    // The sign cannot show on a tape where the low bits are 8000 anyway.
+    EXPECT_EQ(parseStartValue(c.text.c_str()).value().negative, c.negative);
+  }
 }
 
-TEST_F(ProgramEntry, HeaderlessBlocks) {
-  files.create("in.bin", {});
-  EXPECT_EQ(tapeOf({"in.bin", "out.tap"}), (Bytes{0x02, 0x00, 0xFF, 0xFF}));
-  EXPECT_EQ(tapeOf({"-r", "in.bin", "out.tap"}), (Bytes{0x00, 0x00}));
-
-  files.create("in.bin", {0x01, 0x02, 0x03});
-  EXPECT_EQ(tapeOf({"in.bin", "out.tap"}), (Bytes{0x05, 0x00, 0xFF, 0x01, 0x02, 0x03, 0xFF}));
-  EXPECT_EQ(tapeOf({"--raw", "in.bin", "out.tap"}), (Bytes{0x03, 0x00, 0x01, 0x02, 0x03}));
-  EXPECT_EQ(tapeOf({"--", "in.bin", "out.tap"}), (Bytes{0x05, 0x00, 0xFF, 0x01, 0x02, 0x03, 0xFF}));
-
-  files.create("in.bin", {0x10, 0x20, 0x40, 0x80, 0x01});
-  EXPECT_EQ(tapeOf({"in.bin", "out.tap"}),
-            (Bytes{0x07, 0x00, 0xFF, 0x10, 0x20, 0x40, 0x80, 0x01, 0x0E}));
+// Whole tapes, the bytes worked out by hand.
+TEST_F(ProgramEntry, TheTapeOfEachMode) {
+  const Bytes framed123 = {0x05, 0x00, 0xFF, 0x01, 0x02, 0x03, 0xFF};
+  const struct {
+    Arguments arguments;
+    Bytes input;
+    Bytes tape;
+  } cases[] = {
+      {{"in.bin", "out.tap"}, {}, {0x02, 0x00, 0xFF, 0xFF}},
+      {{"-r", "in.bin", "out.tap"}, {}, {0x00, 0x00}},
+      {{"--", "in.bin", "out.tap"}, {0x01, 0x02, 0x03}, framed123},
+      {{"--raw", "in.bin", "out.tap"}, {0x01, 0x02, 0x03}, {0x03, 0x00, 0x01, 0x02, 0x03}},
+      // Every bit of the checksum.
+      {{"in.bin", "out.tap"},
+       {0x10, 0x20, 0x40, 0x80, 0x01},
+       {0x07, 0x00, 0xFF, 0x10, 0x20, 0x40, 0x80, 0x01, 0x0E}},
+      // BASIC: type 0, name, length, start line (8000: none), length again.
+      {{"-b", "in.bin", "out.tap", "hello"},
+       {0x01, 0x02, 0x03},
+       join({{0x13, 0x00, 0x00, 0x00, 'h',  'e',  'l',  'l',  'o',  0x20, 0x20,
+              0x20, 0x20, 0x20, 0x03, 0x00, 0x00, 0x80, 0x03, 0x00, 0xC2},
+             framed123})},
+      {{"--basic", "in.bin", "out.tap", "hello", "10"},
+       {0x01, 0x02, 0x03},
+       join({{0x13, 0x00, 0x00, 0x00, 'h',  'e',  'l',  'l',  'o',  0x20, 0x20,
+              0x20, 0x20, 0x20, 0x03, 0x00, 0x0A, 0x00, 0x03, 0x00, 0x48},
+             framed123})},
+      // Code: type 3, the name cut to ten bytes, length, address, 8000.
+      {{"-c", "in.bin", "out.tap", "abcdefghijklmno", "32768"},
+       {0x01, 0x02, 0x03},
+       join({{0x13, 0x00, 0x00, 0x03, 'a',  'b',  'c',  'd',  'e',  'f',  'g',
+              'h',  'i',  'j',  0x03, 0x00, 0x00, 0x80, 0x00, 0x80, 0x0B},
+             framed123})},
+      // An empty name is ten blanks.
+      {{"--code", "in.bin", "out.tap", "", "0"},
+       {},
+       {0x13, 0x00, 0x00, 0x03, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20,
+        0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x83, 0x02, 0x00, 0xFF, 0xFF}},
+  };
+  for (const auto& c : cases) {
+    files.create("in.bin", c.input);
+    EXPECT_EQ(tapeOf(c.arguments), c.tape) << ::testing::PrintToString(c.arguments);
+  }
 
   // After the first file name an option is a file name too.
+  files.create("in.bin", {0x01, 0x02, 0x03});
   expectRun({"in.bin", "-h"}, 0, "");
-  EXPECT_EQ(files.contents("-h"), (Bytes{0x07, 0x00, 0xFF, 0x10, 0x20, 0x40, 0x80, 0x01, 0x0E}));
-}
-
-// Header block of a BASIC program named hello holding 01 02 03.
-Bytes basicHeader(std::uint8_t start0, std::uint8_t start1, std::uint8_t checksum) {
-  return {0x13, 0x00, 0x00, 0x00, 'h',  'e',    'l',    'l',  'o',  0x20,    0x20,
-          0x20, 0x20, 0x20, 0x03, 0x00, start0, start1, 0x03, 0x00, checksum};
-}
-
-const Bytes dataOf123 = {0x05, 0x00, 0xFF, 0x01, 0x02, 0x03, 0xFF};
-
-TEST_F(ProgramEntry, BasicPrograms) {
-  files.create("in.bin", {0x01, 0x02, 0x03});
-  const Bytes noAutoStart = join({basicHeader(0x00, 0x80, 0xC2), dataOf123});
-  const Bytes line10 = join({basicHeader(0x0A, 0x00, 0x48), dataOf123});
-  EXPECT_EQ(tapeOf({"-b", "in.bin", "out.tap", "hello"}), noAutoStart);
-  EXPECT_EQ(tapeOf({"--basic", "in.bin", "out.tap", "hello", "10"}), line10);
-  // Blanks around the number are allowed.
-  EXPECT_EQ(tapeOf({"-b", "in.bin", "out.tap", "hello", " \t10 \n"}), line10);
-  // A negative start line means no auto-start; -5 is positional here.
-  EXPECT_EQ(tapeOf({"-b", "in.bin", "out.tap", "hello", "-5"}), noAutoStart);
-  // Only the low 16 bits of a large line number are kept: 65546 -> 10.
-  EXPECT_EQ(tapeOf({"-b", "in.bin", "out.tap", "hello", "65546"}), line10);
-  // -0 is not negative: auto-start at line 0.
-  EXPECT_EQ(tapeOf({"-b", "in.bin", "out.tap", "hello", "-0"}),
-            join({basicHeader(0x00, 0x00, 0x42), dataOf123}));
-}
-
-TEST_F(ProgramEntry, CodeFiles) {
-  files.create("in.bin", {0x01, 0x02, 0x03});
-  const Bytes header = {0x13, 0x00, 0x00, 0x03, 'c',  'o',  'd',  'e',  0x20, 0x20, 0x20,
-                        0x20, 0x20, 0x20, 0x03, 0x00, 0x00, 0x80, 0x00, 0x80, 0x0D};
-  EXPECT_EQ(tapeOf({"-c", "in.bin", "out.tap", "code", "32768"}), join({header, dataOf123}));
-  // A value of 4294967296 + 32768 written out in full still lands on 32768.
-  EXPECT_EQ(tapeOf({"-c", "in.bin", "out.tap", "code", "+4295000064"}), join({header, dataOf123}));
-
-  // -1 is kept as its low 16 bits, FF FF.
-  Bytes minusOne = header;
-  minusOne[16] = 0xFF;
-  minusOne[17] = 0xFF;
-  minusOne[20] = 0x0D ^ 0x80 ^ 0xFF ^ 0xFF;
-  EXPECT_EQ(tapeOf({"--code", "in.bin", "out.tap", "code", "-1"}), join({minusOne, dataOf123}));
-}
-
-TEST_F(ProgramEntry, NamesAreCutOrPaddedToTenBytes) {
-  files.create("in.bin", {});
-  const Bytes longName = tapeOf({"-c", "in.bin", "out.tap", "abcdefghijklmno", "0"});
-  ASSERT_EQ(longName.size(), 25u);
-  EXPECT_EQ(Bytes(longName.begin() + 4, longName.begin() + 14),
-            (Bytes{'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j'}));
-  EXPECT_EQ(longName[20], 0x03 ^ 'a' ^ 'b' ^ 'c' ^ 'd' ^ 'e' ^ 'f' ^ 'g' ^ 'h' ^ 'i' ^ 'j' ^ 0x80);
-
-  EXPECT_EQ(tapeOf({"-c", "in.bin", "out.tap", "", "0"}),
-            (Bytes{0x13, 0x00, 0x00, 0x03, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20,
-                   0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x83, 0x02, 0x00, 0xFF, 0xFF}));
+  EXPECT_EQ(files.contents("-h"), framed123);
 }
 
 }  // namespace
