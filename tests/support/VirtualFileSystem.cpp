@@ -91,7 +91,7 @@ std::uint64_t VirtualFileSystem::newInode(FileKind kind, const Bytes& data) {
 }
 
 int VirtualFileSystem::openDescriptor(std::uint64_t inode, bool forWriting) {
-  descriptors.push_back(Descriptor{inode, forWriting});
+  descriptors.push_back(Descriptor{inode, forWriting, 0, true, {}});
   return static_cast<int>(descriptors.size()) + 2;
 }
 
