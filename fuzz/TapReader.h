@@ -3,7 +3,6 @@
 // A reader for TAP tape images that shares no code with the program's tape
 // writer, so that it can be used to judge what the writer produced.
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -60,29 +59,20 @@ inline ByteView payloadOf(ByteView framedBlock) {
   return framedBlock.subspan(1, framedBlock.size() - 2);
 }
 
+// The header fields that depend on the data: its length, and parameter 2,
+// which a BASIC program's header sets to the same.
 struct HeaderFields {
-  std::uint8_t type = 0;
-  std::array<std::uint8_t, 10> name{};
   std::uint16_t dataLength = 0;
-  std::uint16_t parameter1 = 0;
   std::uint16_t parameter2 = 0;
 };
 
-// The fields of a header block; no value unless the block is a correctly
-// framed 19-byte block with the header flag.
+// No value unless the block is a correctly framed 19-byte block with the
+// header flag.
 inline std::optional<HeaderFields> readHeader(ByteView block) {
   if (block.size() != headerBlockLength || !isFramed(block, headerFlag)) {
     return std::nullopt;
   }
-  HeaderFields fields;
-  fields.type = block[1];
-  for (std::size_t i = 0; i < fields.name.size(); ++i) {
-    fields.name[i] = block[2 + i];
-  }
-  fields.dataLength = readLittleEndian(block.data() + 12);
-  fields.parameter1 = readLittleEndian(block.data() + 14);
-  fields.parameter2 = readLittleEndian(block.data() + 16);
-  return fields;
+  return HeaderFields{readLittleEndian(block.data() + 12), readLittleEndian(block.data() + 16)};
 }
 
 }  // namespace tapreader
