@@ -307,8 +307,9 @@ BOOL WINAPI removePartialAndDie(DWORD event) {
   ::ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
-// A name that Win32 would turn into another: it drops trailing dots and
-// blanks, except after the \\?\ prefix, which asks for names as they are.
+// The last component as the Win32 calls would take it, which drop trailing
+// dots and blanks except after the \\?\ prefix; false for one that no file
+// can have.
 bool takeLastName(const char* path, const char* last, PathBuffer& name) {
   if (!name.assign(last)) return false;
   std::size_t length = std::strlen(name.c_str());
