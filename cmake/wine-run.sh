@@ -5,10 +5,11 @@
 # gtest_discover_tests at build time).
 #
 #   WINE        the Wine loader (default: /usr/lib/wine/wine64, Debian's wine64)
-#   WINEPREFIX  the folder for Wine's files (about 700 MiB), made on first use;
-#               required, so that it lies where its owner will find and remove
-#               it (the Windows build sets its own folder's wine/). Wine refuses
-#               one that is relative or not owned by the caller.
+#   WINEPREFIX  the folder for Wine's files (about 700 MiB), made on first use,
+#               with WINEPREFIX.lock and WINEPREFIX.tmp beside it; required, so
+#               that they lie where their owner will find and remove them (the
+#               Windows build sets its own folder's wine/). Wine refuses a
+#               prefix that is relative or not owned by the caller.
 set -eu
 
 wine=${WINE:-/usr/lib/wine/wine64}
@@ -24,7 +25,10 @@ WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
 # Wine decodes command-line arguments and file names with the Unix locale:
 # under LANG=C or no LANG at all, UTF-8 arguments arrive garbled.
 LC_ALL=C.UTF-8
-export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES LC_ALL
+# Debian's Wine server keeps its socket in a folder it makes under TMPDIR and
+# never removes: beside the prefix, that folder goes with it.
+TMPDIR=$WINEPREFIX.tmp
+export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES LC_ALL TMPDIR
 unset DISPLAY WAYLAND_DISPLAY
 
 # Wine's background processes (wineserver, services.exe, winedevice.exe...)
@@ -34,7 +38,7 @@ unset DISPLAY WAYLAND_DISPLAY
 # neither race to create the prefix nor start them twice (and they must not
 # inherit the lock, or it is held until they exit). Creating a prefix
 # also prints "wine: created the configuration directory" to standard error.
-mkdir -p "${WINEPREFIX%/*}"
+mkdir -p "${WINEPREFIX%/*}" "$TMPDIR"
 (
   flock 9
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
