@@ -180,8 +180,8 @@ mode_t newFileMode(int directory) {
   mode_t owner = 0, group = 0, others = 0;
   bool masked = false;
   for (auto at = static_cast<std::size_t>(4); at + 8 <= static_cast<std::size_t>(length); at += 8) {
-    const unsigned tag = list[at] | (list[at + 1] << 8U);
-    const auto bits = static_cast<mode_t>((list[at + 2] | (list[at + 3] << 8U)) & 06U);
+    const unsigned tag = unsigned{list[at]} | (unsigned{list[at + 1]} << 8U);
+    const auto bits = static_cast<mode_t>(unsigned{list[at + 2]} & 06U);
     if (tag == userObject) owner = bits;
     if (tag == other) others = bits;
     if (tag == maskEntry || (tag == groupObject && !masked)) group = bits;
