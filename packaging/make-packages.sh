@@ -20,7 +20,7 @@ cd "$(dirname "$0")/.."
 # Every tool the builds need, with the Debian package that has it.
 missing=()
 for need in cmake:cmake ninja:ninja-build g++:g++ gzip:gzip groff:groff-base \
-            dpkg-buildflags:dpkg-dev dpkg-shlibdeps:dpkg-dev \
+            dpkg-buildflags:dpkg-dev dpkg-shlibdeps:dpkg-dev file:file \
             x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix; do
   command -v "${need%%:*}" > /dev/null || missing+=("${need#*:}")
 done
