@@ -43,9 +43,10 @@ TEST(ParsedOption, NameLengthCoversTheNameUpToAnEqualsSign) {
     const char* name;
     std::int32_t expected;
   };
-  // "rb" is the name text of the r in "-rb", "-x" that of the dash in "-r-x".
+  // "rb" is the name text of the r in "-rb", "-x" that of the dash in "-r-x",
+  // "-=x" that of the dash in "-r-=x".
   const Case cases[] = {
-      {nullptr, 0},  {"r", 1},         {"rb", 1},   {"-", 1},    {"-x", 2},
+      {nullptr, 0},  {"r", 1},         {"rb", 1},   {"-", 1},    {"-x", 2},       {"-=x", 1},
       {"--help", 6}, {"--help=on", 6}, {"--=x", 2}, {"---x", 4}, {"--he=a=b", 4},
   };
   for (const Case& c : cases) {

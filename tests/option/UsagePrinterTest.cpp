@@ -19,7 +19,6 @@ using option::PrintUsageImplementation::OStreamWriter;
 using option::PrintUsageImplementation::printUsageTable;
 
 constexpr OptionSpec terminatingRow{0, 0, nullptr, nullptr, nullptr, nullptr};
-constexpr OptionSpec separatorRow{0, 0, "s", "sep", nullptr, nullptr};
 
 OptionSpec helpRow(const char* helpText) { return {0, 0, "", "", nullptr, helpText}; }
 
@@ -62,16 +61,6 @@ TEST(UsagePrinter, StreamWriterWritesCountedBytesUnchanged) {
   EXPECT_EQ(stream.str(), std::string("ab\0cxy", 6));
 }
 
-TEST(UsagePrinter, WrappedLastColumnContinuesBesideTheRowsFurtherLinesThenAtItsStart) {
-  EXPECT_EQ(print({helpRow("  -s\v  --long  \taaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jjjj "
-                           "kkkk llll mmmm nnnn oooo pppp qqqq rrrr ssss tttt uuuu vvvv wwww "
-                           "xxxx yyyy zzzz AAAA BBBB CCCC DDDD")}),
-            "  -s      aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jjjj kkkk llll mmmm nnnn\n"
-            "  --long  oooo pppp qqqq rrrr ssss tttt uuuu vvvv wwww xxxx yyyy zzzz AAAA BBBB\n"
-            "          CCCC DDDD\n");
-  EXPECT_EQ(print({helpRow("longer\vab\tdescription")}), "longerdescription\nab    \n");
-}
-
 // Column 0 is too wide to leave 40 cells for the descriptions.
 const OptionSpec belowTable[] = {
     helpRow("intro words"),
@@ -102,30 +91,82 @@ TEST(UsagePrinter, LastColumnGoesBelowWhenTooLittleRoomIsLeft) {
   EXPECT_EQ(writer.text(), belowUsage);
 }
 
-TEST(UsagePrinter, OverlongCellIsLeftOutOfTheColumnWidths) {
-  const std::string overlong(90, 'x');
-  const std::string firstRow = overlong + "\tb\tlast";
-  EXPECT_EQ(print({helpRow(firstRow.c_str()), helpRow("cccc\tddd\tlast")}),
-            overlong + "\n    b  last\nccccdddlast\n");
+struct Layout {
+  const char* what;
+  std::vector<std::string> helpTexts;
+  std::string expected;
+};
+
+// A help text of "-" stands for a row without help text, which ends a table.
+std::string print(const Layout& layout) {
+  std::vector<OptionSpec> rows;
+  for (const std::string& helpText : layout.helpTexts) {
+    rows.push_back(helpRow(helpText == "-" ? nullptr : helpText.c_str()));
+  }
+  return print(rows);
 }
 
-TEST(UsagePrinter, ColumnsAlignByScreenCells) {
-  EXPECT_EQ(print({helpRow("\xE4\xB8\x80\tx"), helpRow("a\ty")}), "\xE4\xB8\x80x\na y\n");
+TEST(UsagePrinter, LaysOutColumnsOnEitherSideOfItsLimits) {
+  const std::string c40(40, 'c');
+  const std::string c50(50, 'c');
+  const std::string d30(30, 'd');
+  const std::string d79(79, 'd');
+  const std::string c90(90, 'c');
+  const std::string words = "one two three four five six seven eight nine ten";  // 48 cells
+  const Layout layouts[] = {
+      {"a wrapped last column goes on beside the row's further lines, then at its start",
+       {"  -s\v  --long  \taaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jjjj kkkk llll mmmm "
+        "nnnn oooo pppp qqqq rrrr ssss tttt uuuu vvvv wwww xxxx yyyy zzzz AAAA BBBB CCCC DDDD"},
+       "  -s      aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jjjj kkkk llll mmmm nnnn\n"
+       "  --long  oooo pppp qqqq rrrr ssss tttt uuuu vvvv wwww xxxx yyyy zzzz AAAA BBBB\n"
+       "          CCCC DDDD\n"},
+      {"a cell's further line is padded up to the last column",
+       {"longer\vab\tdescription"},
+       "longerdescription\nab    \n"},
+      {"fixed columns of exactly 80 cells are kept; the last column goes below",
+       {c40 + "\t" + c40 + "\tlast"},
+       c40 + c40 + "\n" + blanks(20) + "last\n"},
+      {"40 cells of room keep the last column beside its row",
+       {c40 + "\t" + words},
+       c40 + "one two three four five six seven eight\n" + blanks(40) + "nine ten\n"},
+      {"room as wide as the last column keeps it beside its row",
+       {c50 + "\t" + d30},
+       c50 + d30 + "\n"},
+      {"a cell wider than the line is left out of the widths and printed whole",
+       {c90 + "\tb\tlast", "cccc\tddd\tlast"},
+       c90 + "\n    b  last\nccccdddlast\n"},
+      {"a column empty in every row takes no room", {"a\t\tb"}, "ab\n"},
+      {"a row whose first line is empty still breaks before its second",
+       {"\vb", "a\tdesc"},
+       "\nb\nadesc\n"},
+      {"in a table of one column every line is a paragraph, wrapped from column 0",
+       {"intro\v" + d79 + " yy"},
+       "intro\n" + d79 + "\nyy\n"},
+      {"columns align by screen cells", {"\xE4\xB8\x80\tx", "a\ty"}, "\xE4\xB8\x80x\na y\n"},
+      {"empty help texts and empty text rows print empty lines",
+       {"x\ty", "", "a\n"},
+       "xy\n\na\n\n"},
+      {"tables are aligned independently",
+       {"a\tfirst", "bbb\tsecond", "-", "cccccc\tthird"},
+       "a  first\nbbbsecond\nccccccthird\n"},
+      {"columns from the ninth on are dropped",
+       {"a\tb\tc\td\te\tf\tg\th\ti\tj", "A\tB"},
+       "abcdefgh\nAB\n"},
+  };
+  for (const Layout& layout : layouts) {
+    EXPECT_EQ(print(layout), layout.expected) << layout.what;
+  }
 }
 
-TEST(UsagePrinter, EmptyTextRowsPrintEmptyLines) {
-  EXPECT_EQ(print({helpRow("x\ty"), helpRow(""), helpRow("a\n")}), "xy\n\na\n\n");
-  EXPECT_EQ(print({helpRow("")}), "\n");
-}
-
-TEST(UsagePrinter, TablesAreAlignedIndependently) {
-  EXPECT_EQ(
-      print({helpRow("a\tfirst"), helpRow("bbb\tsecond"), separatorRow, helpRow("cccccc\tthird")}),
-      "a  first\nbbbsecond\nccccccthird\n");
-}
-
-TEST(UsagePrinter, DropsColumnsFromTheNinthOn) {
-  EXPECT_EQ(print({helpRow("a\tb\tc\td\te\tf\tg\th\ti\tj"), helpRow("A\tB")}), "abcdefgh\nAB\n");
+// The first measuring leaves out parts of 10000 cells or more. Beside a
+// first column of 41 cells, such a last column stays beside its row; one
+// cell narrower, it counts and goes below.
+TEST(UsagePrinter, TheFirstMeasuringLeavesOutPartsOf10000Cells) {
+  const std::string c41(41, 'c');
+  const std::string beside = print({helpRow((c41 + "\t" + std::string(10000, 'd')).c_str())});
+  EXPECT_EQ(beside.substr(0, 81), c41 + std::string(39, 'd') + "\n");
+  const std::string below = print({helpRow((c41 + "\t" + std::string(9999, 'd')).c_str())});
+  EXPECT_EQ(below.substr(0, 123), c41 + "\n" + blanks(20) + std::string(60, 'd') + "\n");
 }
 
 }  // namespace

@@ -49,71 +49,81 @@ std::string walkHelpText(const char* helpText) {
   return walkAll({helpRow(helpText), terminatingRow()});
 }
 
-TEST(UsageTextScanner, DeliversLineByLineWithOnePartPerColumn) {
+TEST(UsageTextScanner, WalksTablesRowsAndParts) {
+  // Line by line, one part per column, empty where a column has no such line.
   EXPECT_EQ(walkHelpText("p\tq\vr"), "{(0.0:p|1.0:q|0.1:|1.1:r|)}");
   EXPECT_EQ(walkHelpText("p\v\vq\tr"), "{(0.0:p|1.0:r|0.1:|1.1:|0.2:q|1.2:|)}");
   EXPECT_EQ(walkHelpText("pq\trs"), "{(0.0:pq|1.0:rs|)}");
   EXPECT_EQ(walkHelpText("a\t\tb\v"), "{(0.0:a|1.0:|2.0:b|0.1:|1.1:|2.1:|)}");
-}
-
-TEST(UsageTextScanner, CutsHelpTextsIntoTextRows) {
+  // Line feeds cut text rows; the rows of a table run across its help texts.
   EXPECT_EQ(walkHelpText("x\n"), "{(0.0:x|)(0.0:|)}");
   EXPECT_EQ(walkHelpText(""), "{(0.0:|)}");
   EXPECT_EQ(walkHelpText("a\n\nb\tc"), "{(0.0:a|)(0.0:|)(0.0:b|1.0:c|)}");
   EXPECT_EQ(walkAll({helpRow("a\tb"), helpRow("c\nd"), terminatingRow()}),
             "{(0.0:a|1.0:b|)(0.0:c|)(0.0:d|)}");
-}
-
-TEST(UsageTextScanner, RowsWithoutHelpTextSeparateTables) {
+  // Rows without help text separate tables.
   EXPECT_EQ(walkAll({separatorRow(), helpRow("a"), separatorRow(), separatorRow(), helpRow(""),
                      helpRow("z"), terminatingRow()}),
             "{(0.0:a|)}{(0.0:|)(0.0:z|)}");
   EXPECT_EQ(walkAll({separatorRow(), terminatingRow()}), "");
 }
 
-struct Measurement {
-  const char* text;
-  std::int32_t bytes;
-  std::int32_t cells;
-};
+// The parts of a help text's first text row as "bytes/cells", blank-separated.
+std::string partSizes(const char* helpText) {
+  const OptionSpec table[] = {helpRow(helpText), terminatingRow()};
+  UsageTextScanner scanner(table);
+  std::string sizes;
+  if (scanner.advanceTable() && scanner.advanceRow()) {
+    while (scanner.advancePart()) {
+      sizes += (sizes.empty() ? "" : " ") + std::to_string(scanner.partBytes()) + "/" +
+               std::to_string(scanner.partColumns());
+    }
+  }
+  return sizes;
+}
 
-TEST(UsageTextScanner, MeasuresFirstPartInBytesAndCells) {
-  const Measurement cases[] = {
-      {"\xC3\xA9", 2, 1},                // e acute
-      {"\xE4\xB8\x80", 3, 2},            // U+4E00
-      {"\xF0\x9F\x98\x80", 4, 2},        // U+1F600
-      {"\xE3\x80\xBF", 3, 1},            // U+303F, narrow inside a wide range
-      {"a\xC3\xA9\xE4\xB8\x80z", 7, 5},  // mixed widths
-      {"\x80", 1, 1},                    // stray continuation byte
-      {"\xE4 ", 2, 2},                   // lead byte without continuation
-      {"\xC0\x80", 2, 2},                // 0xC0 never leads a character
-      {"\xE4\xB8\x80\x80", 4, 2},        // surplus continuation bytes join in
-      {"\xFE\x80", 2, 2},                // 0xFE keeps all its bits: U+3F80
-      {"ab\tc", 2, 2},
-      {"ab\vc", 2, 2},
+// One row per class of lead byte. A lead byte takes every continuation byte
+// behind it, however many it announces; the code points decoded that way
+// decide the width, so some rows are chosen to land on a wide code point only
+// when every value bit of the lead is kept.
+TEST(UsageTextScanner, MeasuresPartsByCharacter) {
+  struct Case {
+    const char* text;
+    const char* sizes;
   };
-  for (const Measurement& expected : cases) {
-    const OptionSpec table[] = {helpRow(expected.text), terminatingRow()};
-    UsageTextScanner scanner(table);
-    ASSERT_TRUE(scanner.advanceTable());
-    ASSERT_TRUE(scanner.advanceRow());
-    ASSERT_TRUE(scanner.advancePart());
-    EXPECT_EQ(scanner.partBytes(), expected.bytes) << expected.text;
-    EXPECT_EQ(scanner.partColumns(), expected.cells) << expected.text;
+  const Case cases[] = {
+      {"\x80\xBF\xC0\x80\xC1\xBF", "6/6"},  // below C2 every byte is a character
+      {"\xC3\x7F\xC3\xC0", "4/4"},          // only 80..BF continue a character
+      {"\xC2\x80\xDF\xBF\xBF", "5/3"},      // U+0080, then DF with a surplus byte: U+1FFFF
+      {"\xE1\x84\x80\xEF\xBF\xBD", "6/3"},  // U+1100, the first wide one, and U+FFFD
+      {"\xF0\x9F\x98\x80", "4/2"},          // U+1F600
+      {"\xF1\x84\x80\xF7\x80\xBF", "6/4"},  // short F1 and F7 sequences: U+1100, U+703F
+      {"\xFB\x80\x80", "3/2"},              // U+3000
+      {"\xFD\x80\xFD\x84\x80", "5/3"},      // U+0040, then U+1100
+      {"\xFE\x80", "2/2"},                  // FE has no value bits to spare: U+3F80
+      // After the tab, each character is measured where it stands.
+      {"wide:\ta\xC3\xA9\xE4\xB8\x80z", "5/5 7/5"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(partSizes(c.text), c.sizes) << testing::PrintToString(std::string(c.text));
   }
 }
 
-TEST(UsageTextScanner, DoubleWidthRangeBoundaries) {
-  const std::uint32_t wide[] = {0x1100, 0x115F, 0x2329,  0x2E80,    0x303E, 0x3040,
-                                0xA4C6, 0xA97C, 0xAC00,  0xD7FB,    0xFAFF, 0xFE10,
-                                0xFF60, 0xFFE6, 0x1B000, 0xFFFFFFFF};
-  const std::uint32_t narrow[] = {0x10FF, 0x1160, 0x232B, 0x2E7F, 0x303F, 0xA4C7, 0xA95F,
-                                  0xD7FC, 0xF8FF, 0xFE6C, 0xFF00, 0xFFE7, 0x1AFFF};
-  for (const std::uint32_t codePoint : wide) {
-    EXPECT_TRUE(UsageTextScanner::isDoubleWidth(codePoint)) << std::hex << codePoint;
-  }
-  for (const std::uint32_t codePoint : narrow) {
-    EXPECT_FALSE(UsageTextScanner::isDoubleWidth(codePoint)) << std::hex << codePoint;
+TEST(UsageTextScanner, DoubleWidthRangesIncludeBothEdges) {
+  struct Range {
+    std::uint32_t first;
+    std::uint32_t last;
+  };
+  const Range wide[] = {{0x1100, 0x115F}, {0x2329, 0x232A}, {0x2E80, 0x303E},     {0x3040, 0xA4C6},
+                        {0xA960, 0xA97C}, {0xAC00, 0xD7FB}, {0xF900, 0xFAFF},     {0xFE10, 0xFE6B},
+                        {0xFF01, 0xFF60}, {0xFFE0, 0xFFE6}, {0x1B000, 0xFFFFFFFF}};
+  for (const Range& range : wide) {
+    EXPECT_FALSE(UsageTextScanner::isDoubleWidth(range.first - 1)) << std::hex << range.first;
+    EXPECT_TRUE(UsageTextScanner::isDoubleWidth(range.first)) << std::hex << range.first;
+    EXPECT_TRUE(UsageTextScanner::isDoubleWidth(range.last)) << std::hex << range.last;
+    if (range.last != 0xFFFFFFFF) {
+      EXPECT_FALSE(UsageTextScanner::isDoubleWidth(range.last + 1)) << std::hex << range.last;
+    }
   }
 }
 
@@ -146,8 +156,9 @@ TEST(UsageTextScanner, RewindTableRestartsTheCurrentTableFromAnyState) {
   EXPECT_EQ(tableTranscript(scanner), secondTable);  // after the table was finished
   scanner.rewindTable();
   ASSERT_TRUE(scanner.advanceRow());
-  ASSERT_TRUE(scanner.advanceRow());
+  ASSERT_TRUE(scanner.advanceRow());  // leaves the first row before its first part
   ASSERT_TRUE(scanner.advancePart());
+  EXPECT_EQ(std::string(scanner.partText(), static_cast<std::size_t>(scanner.partBytes())), "d");
   scanner.rewindTable();
   EXPECT_FALSE(scanner.advancePart());
   EXPECT_EQ(tableTranscript(scanner), secondTable);  // in the middle of a row

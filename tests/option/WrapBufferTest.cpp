@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "support/RecordingWriter.h"
 
@@ -12,10 +14,6 @@ namespace {
 
 using option::PrintUsageImplementation::padToColumn;
 using option::PrintUsageImplementation::WrapBuffer;
-
-void feed(WrapBuffer& wrap, RecordingWriter& writer, const char* text) {
-  wrap.feed(writer, text, static_cast<std::int32_t>(std::strlen(text)));
-}
 
 // What the printer does at the end of a row: a line break, then the drain.
 void endRow(WrapBuffer& wrap, RecordingWriter& writer) {
@@ -34,79 +32,59 @@ TEST(PadToColumn, WritesOneBlankPerCallAndBreaksWhenMovingLeft) {
   EXPECT_EQ(writer.callPattern(), "[ ][ ][ ][\n][ ][ ]");
 }
 
-TEST(WrapBuffer, BreaksAtBlanksAndDrainsContinuationLinesAtStartColumn) {
-  RecordingWriter writer;
-  WrapBuffer wrap(2, 12);
-  feed(wrap, writer, "one two three four five");
-  endRow(wrap, writer);
-  EXPECT_EQ(writer.callPattern(), "[one two][\n][ ][ ][three four][\n][ ][ ][five][\n]");
-}
-
-TEST(WrapBuffer, EachFeedWritesTheOldestPendingPiece) {
-  RecordingWriter writer;
-  WrapBuffer wrap(0, 10);
-  feed(wrap, writer, "one two three four five");
-  feed(wrap, writer, "");
-  feed(wrap, writer, "x");
-  EXPECT_EQ(writer.callPattern(), "[one two][three four][five]");
-  endRow(wrap, writer);
-  EXPECT_EQ(writer.text(), "one twothree fourfive\nx\n");
-}
-
-TEST(WrapBuffer, DropsOnlyTheBlankAtTheBreak) {
-  RecordingWriter writer;
-  WrapBuffer wrap(0, 10);
-  feed(wrap, writer, "abcdefgh  ijkl");
-  endRow(wrap, writer);
-  feed(wrap, writer, "abcdefghij  kl");
-  endRow(wrap, writer);
-  EXPECT_EQ(writer.callPattern(), "[abcdefgh ][\n][ijkl][\n][abcdefghij][\n][ kl][\n]");
-}
-
-TEST(WrapBuffer, LeadingBlankWithNoOtherInReachGivesAnEmptyFirstPiece) {
-  RecordingWriter writer;
-  WrapBuffer wrap(0, 10);
-  feed(wrap, writer, " abcdefghijklmno");
-  endRow(wrap, writer);
-  EXPECT_EQ(writer.callPattern(), "[][\n][abcdefghij][\n][klmno][\n]");
-  EXPECT_EQ(writer.count(0), 0);
-}
-
-TEST(WrapBuffer, HardBreaksKeepCharactersWholeAndWideCharactersInside) {
-  RecordingWriter writer;
-  WrapBuffer narrow(0, 3);
-  feed(narrow, writer, "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9");
-  endRow(narrow, writer);
-  WrapBuffer overhang(0, 5);
-  feed(overhang, writer, "aa\xE4\xB8\x80\xE4\xB8\x80");
-  endRow(overhang, writer);
-  EXPECT_EQ(writer.callPattern(),
-            "[\xC3\xA9\xC3\xA9\xC3\xA9][\n][\xC3\xA9\xC3\xA9][\n]"
-            "[aa\xE4\xB8\x80][\n][\xE4\xB8\x80][\n]");
-}
-
-TEST(WrapBuffer, LineWidthBelowTwoIsRaisedSoWideCharactersStillFit) {
-  RecordingWriter writer;
-  WrapBuffer wrap(5, 5);
-  feed(wrap, writer, "\xE4\xB8\x80\xE4\xBA\x8C");
-  endRow(wrap, writer);
-  EXPECT_EQ(writer.text(), "\xE4\xB8\x80\n     \xE4\xBA\x8C\n");
-}
-
-TEST(WrapBuffer, DecodesOnlyWithinTheFedCount) {
-  RecordingWriter writer;
-  WrapBuffer wrap(0, 2);
-  // Read whole, the last three bytes would be one wide character that does
-  // not fit; within the count they are a narrow one.
-  wrap.feed(writer, "a\xE4\xB8\x80", 3);
-  endRow(wrap, writer);
-  EXPECT_EQ(writer.callPattern(), "[a\xE4\xB8][\n]");
+// Feeds the texts in turn and writes "|" after each feed, then ends the row
+// as the printer does: the call pattern shows what each feed wrote and what
+// the drain left for the lines after the row.
+TEST(WrapBuffer, WrapsFedTextsIntoLines) {
+  struct Case {
+    std::int32_t fromColumn;
+    std::int32_t toColumn;
+    std::vector<std::string_view> feeds;
+    const char* pattern;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {2, 12, {"one two three four five"},
+       "[one two][|][\n][ ][ ][three four][\n][ ][ ][five][\n]"},
+      {0, 10, {"one two three four five", "", "x"},
+       "[one two][|][three four][|][five][|][\n][x][\n]"},
+      // Only the blank at a break is dropped; a break at a leading blank
+      // leaves an empty first piece.
+      {0, 10, {"abcdefgh  ijkl"}, "[abcdefgh ][|][\n][ijkl][\n]"},
+      {0, 10, {"abcdefghij  kl"}, "[abcdefghij][|][\n][ kl][\n]"},
+      {0, 10, {" abcdefghijklmno"}, "[][|][\n][abcdefghij][\n][klmno][\n]"},
+      // Hard breaks keep characters whole and a wide one from overhanging.
+      {0, 3, {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"},
+       "[\xC3\xA9\xC3\xA9\xC3\xA9][|][\n][\xC3\xA9\xC3\xA9][\n]"},
+      {0, 5, {"aa\xE4\xB8\x80\xE4\xB8\x80"}, "[aa\xE4\xB8\x80][|][\n][\xE4\xB8\x80][\n]"},
+      // Lines narrower than two cells are widened so that a wide character fits.
+      {5, 5, {"\xE4\xB8\x80\xE4\xBA\x8C"},
+       "[\xE4\xB8\x80][|][\n][ ][ ][ ][ ][ ][\xE4\xBA\x8C][\n]"},
+      // Read whole, the last three bytes would be one wide character that
+      // does not fit; within the fed count they are a narrow one.
+      {0, 2, {std::string_view("a\xE4\xB8\x80", 3)}, "[a\xE4\xB8][|][\n]"},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    RecordingWriter writer;
+    WrapBuffer wrap(c.fromColumn, c.toColumn);
+    for (const std::string_view text : c.feeds) {
+      wrap.feed(writer, text.data(), static_cast<std::int32_t>(text.size()));
+      writer("|", 1);
+    }
+    endRow(wrap, writer);
+    EXPECT_EQ(writer.callPattern(), c.pattern) << testing::PrintToString(std::string(c.feeds[0]));
+    for (std::size_t call = 0; call < writer.callCount(); ++call) {
+      EXPECT_GE(writer.count(call), 0);
+    }
+  }
 }
 
 TEST(WrapBuffer, OverflowingRingWritesEarlyPiecesInOrder) {
   RecordingWriter writer;
   WrapBuffer wrap(2, 4);
-  feed(wrap, writer, "a b c d e f g h i j k l m n o p q r s t");
+  const std::string_view text = "a b c d e f g h i j k l m n o p q r s t";
+  wrap.feed(writer, text.data(), static_cast<std::int32_t>(text.size()));
   EXPECT_EQ(writer.text(), "a\n  b\n  c\n  d\n  e");
   endRow(wrap, writer);
   EXPECT_EQ(writer.text(),
