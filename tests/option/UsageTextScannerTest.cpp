@@ -127,38 +127,33 @@ TEST(UsageTextScanner, DoubleWidthRangesIncludeBothEdges) {
   }
 }
 
-TEST(UsageTextScanner, RewindRowRestartsTheRowFromAnyState) {
-  const OptionSpec table[] = {helpRow("p\tq\vr\nnext"), terminatingRow()};
-  UsageTextScanner scanner(table);
-  ASSERT_TRUE(scanner.advanceTable());
-  ASSERT_TRUE(scanner.advanceRow());
-  scanner.rewindRow();
-  EXPECT_EQ(rowTranscript(scanner), "(0.0:p|1.0:q|0.1:|1.1:r|)");
-  scanner.rewindRow();
-  ASSERT_TRUE(scanner.advancePart());
-  ASSERT_TRUE(scanner.advancePart());
-  ASSERT_TRUE(scanner.advancePart());
-  scanner.rewindRow();
-  EXPECT_EQ(rowTranscript(scanner), "(0.0:p|1.0:q|0.1:|1.1:r|)");
-  ASSERT_TRUE(scanner.advanceRow());
-  EXPECT_EQ(rowTranscript(scanner), "(0.0:next|)");
-}
-
-TEST(UsageTextScanner, RewindTableRestartsTheCurrentTableFromAnyState) {
-  const OptionSpec table[] = {helpRow("a"), separatorRow(), helpRow("b\tc\nd"), helpRow("e"),
+TEST(UsageTextScanner, RewindsTheRowOrTheTableFromAnyState) {
+  const OptionSpec table[] = {helpRow("a"), separatorRow(), helpRow("b\tc\vd\ne"), helpRow("f"),
                               terminatingRow()};
   UsageTextScanner scanner(table);
   ASSERT_TRUE(scanner.advanceTable());
   ASSERT_TRUE(scanner.advanceTable());
-  const std::string secondTable = "{(0.0:b|1.0:c|)(0.0:d|)(0.0:e|)}";
+  const std::string firstRow = "(0.0:b|1.0:c|0.1:|1.1:d|)";
+  const std::string secondTable = "{" + firstRow + "(0.0:e|)(0.0:f|)}";
   EXPECT_EQ(tableTranscript(scanner), secondTable);
   scanner.rewindTable();
   EXPECT_EQ(tableTranscript(scanner), secondTable);  // after the table was finished
   scanner.rewindTable();
   ASSERT_TRUE(scanner.advanceRow());
+  ASSERT_TRUE(scanner.advancePart());
+  ASSERT_TRUE(scanner.advancePart());
+  ASSERT_TRUE(scanner.advancePart());
+  scanner.rewindRow();
+  EXPECT_EQ(rowTranscript(scanner), firstRow);  // in the middle of the row
+  scanner.rewindRow();
+  EXPECT_EQ(rowTranscript(scanner), firstRow);  // after the row was finished
+  ASSERT_TRUE(scanner.advanceRow());
+  EXPECT_EQ(rowTranscript(scanner), "(0.0:e|)");
+  scanner.rewindTable();
+  ASSERT_TRUE(scanner.advanceRow());
   ASSERT_TRUE(scanner.advanceRow());  // leaves the first row before its first part
   ASSERT_TRUE(scanner.advancePart());
-  EXPECT_EQ(std::string(scanner.partText(), static_cast<std::size_t>(scanner.partBytes())), "d");
+  EXPECT_EQ(std::string(scanner.partText(), static_cast<std::size_t>(scanner.partBytes())), "e");
   scanner.rewindTable();
   EXPECT_FALSE(scanner.advancePart());
   EXPECT_EQ(tableTranscript(scanner), secondTable);  // in the middle of a row
