@@ -74,6 +74,8 @@ TEST_F(ProgramEntry, AConsoleThatTakesNothingFailsOnlyTheUsage) {
   EXPECT_EQ(files.contents("out.tap"), (Bytes{0x01, 0x00, 0x01}));
 }
 
+// Kills no fault of its own; kept as the one statement of the banner's form
+// and of a run without arguments, even without the program's name.
 TEST_F(ProgramEntry, WithoutArgumentsPrintsTheBannerAndTheUsage) {
   EXPECT_TRUE(std::regex_match(
       banner(), std::regex("  reelmake " REELMAKE_VERSION " \\(built \\d{4}-\\d{2}-\\d{2}\\)\n")))
