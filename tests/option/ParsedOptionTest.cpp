@@ -70,6 +70,8 @@ TEST(ParsedOption, AssignMakesARecordAListOfOneAgain) {
   EXPECT_TRUE(head.isLast());
 }
 
+// The parser appends through a list's head only; this documents that any
+// member of the list will do.
 TEST(ParsedOption, LinkAtEndKeepsOrderWhenCalledOnAnyMember) {
   ParsedOption records[4];
   for (ParsedOption& record : records) {

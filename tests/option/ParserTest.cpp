@@ -53,8 +53,14 @@ const OptionSpec catchAllLastTable[] = {
     terminatingRow,
 };
 
-const OptionSpec noCatchAllTable[] = {{2, 0, "b", "basic", takesNoArgument, nullptr},
-                                      terminatingRow};
+// A null long name ends the search for long names: rows behind it answer to
+// short names only.
+const OptionSpec noCatchAllTable[] = {
+    {2, 0, "b", "basic", takesNoArgument, nullptr},
+    {7, 0, "n", nullptr, takesNoArgument, nullptr},
+    {8, 0, "m", "more", takesNoArgument, nullptr},
+    terminatingRow,
+};
 
 const OptionSpec emptyTable[] = {terminatingRow};
 
@@ -151,7 +157,7 @@ TEST(Parser, ParsesArgumentVectors) {
       // A refusal stops the parse at once and keeps what was stored.
       {argumentTable, "-qq! in", -1, "failed 6:q |"},
       {catchAllLastTable, "-za --zz --all", -1, "3:z 1:a 3:--zz 2:--all |"},
-      {noCatchAllTable, "-xbx --nope in", -1, "2:b | in"},
+      {noCatchAllTable, "-xbx --nope --more -m in", -1, "2:b 8:m | in"},
       {emptyTable, "-x in", -1, "| in"},
   };
   for (const Case& c : cases) {
@@ -166,18 +172,27 @@ TEST(Parser, ParsesArgumentVectors) {
   }
 }
 
+// Each index heads the list of its occurrences: a copy of the first, then
+// the buffer records of the later ones. A second parse over the same arrays
+// stores behind the records already there and adds to the same lists.
 TEST(Parser, ListsTheOccurrencesOfAnIndexUnderIt) {
-  const ParseRun run(programLikeTable, "-rb -r in.bin out.tap");
-  // The list: the copy of the first -r, then the buffer record of the second.
-  ASSERT_TRUE(run.byIndex[RAW].isSet());
-  EXPECT_EQ(run.byIndex[RAW].nameText, run.vector[0] + 1);
-  EXPECT_EQ(run.byIndex[RAW].next(), &run.buffer[2]);
-  EXPECT_TRUE(run.buffer[2].isLast());
+  const char* first[] = {"-rb", "-r", nullptr};
+  const char* second[] = {"-r", nullptr};
+  ParsedOption byIndex[7];
+  ParsedOption buffer[5];
+  const Parser once(programLikeTable, 2, first, byIndex, buffer);
+  EXPECT_EQ(byIndex[RAW].nameText, first[0] + 1);
+  EXPECT_EQ(byIndex[RAW].next(), &buffer[2]);
   // The first occurrence's own buffer record stays a list of its own.
-  EXPECT_TRUE(run.buffer[0].isLast());
-  EXPECT_TRUE(run.buffer[0].isFirst());
-  EXPECT_FALSE(run.byIndex[4].isSet());
-  EXPECT_FALSE(run.byIndex[6].isSet());
+  EXPECT_TRUE(buffer[0].isFirst());
+  EXPECT_TRUE(buffer[0].isLast());
+  EXPECT_FALSE(byIndex[4].isSet());
+  EXPECT_FALSE(byIndex[6].isSet());
+  const Parser twice(programLikeTable, 1, second, byIndex, buffer);
+  EXPECT_EQ(twice.occurrenceCount, 4);
+  EXPECT_EQ(buffer[2].next(), &buffer[3]);
+  EXPECT_TRUE(buffer[3].isLast());
+  EXPECT_EQ(buffer[3].next(), &byIndex[RAW]);
 }
 
 TEST(Parser, IndexCapacityIsTheLargestIndexPlusTwoEvenForTheLargestIndices) {
@@ -215,20 +230,6 @@ TEST(Parser, OnlyTheStoringPassAsksChecksToReportErrors) {
   ParsedOption buffer[2];
   const Parser parser(table, 1, vector, byIndex, buffer);
   EXPECT_TRUE(lastReportErrors);
-}
-
-// Documents how a second vector adds to the arrays of a first one; no
-// mutant of the parser reaches it.
-TEST(Parser, StoringContinuesAfterRecordsAlreadyPresent) {
-  const char* first[] = {"-r", nullptr};
-  const char* second[] = {"-b", "-r", nullptr};
-  ParsedOption byIndex[7];
-  ParsedOption buffer[4];
-  const Parser once(programLikeTable, 1, first, byIndex, buffer);
-  const Parser twice(programLikeTable, 2, second, byIndex, buffer);
-  EXPECT_EQ(twice.occurrenceCount, 3);
-  EXPECT_EQ(buffer[1].spec->optionIndex, BASIC);
-  EXPECT_EQ(byIndex[RAW].next(), &buffer[2]);
 }
 
 TEST(Parser, AnOccurrenceLimitDropsTheRestSilently) {

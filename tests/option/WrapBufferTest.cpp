@@ -12,24 +12,12 @@
 
 namespace {
 
-using option::PrintUsageImplementation::padToColumn;
 using option::PrintUsageImplementation::WrapBuffer;
 
 // What the printer does at the end of a row: a line break, then the drain.
 void endRow(WrapBuffer& wrap, RecordingWriter& writer) {
   writer("\n", 1);
   wrap.drain(writer);
-}
-
-TEST(PadToColumn, WritesOneBlankPerCallAndBreaksWhenMovingLeft) {
-  RecordingWriter writer;
-  std::int32_t cursor = 3;
-  padToColumn(writer, cursor, 6);
-  EXPECT_EQ(cursor, 6);
-  padToColumn(writer, cursor, 6);
-  padToColumn(writer, cursor, 2);
-  EXPECT_EQ(cursor, 2);
-  EXPECT_EQ(writer.callPattern(), "[ ][ ][ ][\n][ ][ ]");
 }
 
 // Feeds the texts in turn and writes "|" after each feed, then ends the row
