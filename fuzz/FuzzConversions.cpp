@@ -58,7 +58,6 @@ Enum pick(std::uint8_t byte) {
   return static_cast<Enum>(byte % static_cast<unsigned>(Enum::count));
 }
 
-
 struct Case {
   Mode mode = Mode::Framed;
   InputKind input = InputKind::Regular;
@@ -212,7 +211,8 @@ int convert(const Case& c, const char* output, VirtualFileSystem& files, std::os
 }
 
 bool startsWithOldTape(const Bytes& bytes) {
-  return bytes.size() >= oldTape.size() && std::equal(oldTape.begin(), oldTape.end(), bytes.begin());
+  return bytes.size() >= oldTape.size() &&
+         std::equal(oldTape.begin(), oldTape.end(), bytes.begin());
 }
 
 using Snapshot = std::map<std::string, Bytes>;

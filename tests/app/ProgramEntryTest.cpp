@@ -61,7 +61,8 @@ class ProgramEntry : public ::testing::Test {
 };
 
 // Standard output on a full disk: a run that is only to print the usage
-// text fails, a conversion whose tape is in place does not.
+// text fails, a conversion whose tape is in place does not. No other test
+// gives the program a console that fails.
 TEST_F(ProgramEntry, AConsoleThatTakesNothingFailsOnlyTheUsage) {
   struct Full : std::streambuf {
     int overflow(int) override { return traits_type::eof(); }
@@ -74,8 +75,6 @@ TEST_F(ProgramEntry, AConsoleThatTakesNothingFailsOnlyTheUsage) {
   EXPECT_EQ(files.contents("out.tap"), (Bytes{0x01, 0x00, 0x01}));
 }
 
-// Kills no fault of its own; kept as the one statement of the banner's form
-// and of a run without arguments, even without the program's name.
 TEST_F(ProgramEntry, WithoutArgumentsPrintsTheBannerAndTheUsage) {
   EXPECT_TRUE(std::regex_match(
       banner(), std::regex("  reelmake " REELMAKE_VERSION " \\(built \\d{4}-\\d{2}-\\d{2}\\)\n")))
@@ -181,7 +180,8 @@ TEST_F(ProgramEntry, StartValues) {
   }
 }
 
-// Whole tapes, the bytes worked out by hand.
+// Whole tapes, the bytes worked out by hand: the reference for every mode,
+// which the end-to-end and tape-library tests only sample.
 TEST_F(ProgramEntry, TheTapeOfEachMode) {
   const Bytes framed123 = {0x05, 0x00, 0xFF, 0x01, 0x02, 0x03, 0xFF};
   const struct {
@@ -211,7 +211,7 @@ TEST_F(ProgramEntry, TheTapeOfEachMode) {
       // Code: type 3, the name cut to ten bytes, length, address, 8000.
       {{"-c", "in.bin", "out.tap", "abcdefghijklmno", "32768"},
        {0x01, 0x02, 0x03},
-       join({{0x13, 0x00, 0x00, 0x03, 'a',  'b',  'c',  'd',  'e',  'f',  'g',
+       join({{0x13, 0x00, 0x00, 0x03, 'a',  'b',  'c',  'd',  'e',  'f', 'g',
               'h',  'i',  'j',  0x03, 0x00, 0x00, 0x80, 0x00, 0x80, 0x0B},
              framed123})},
       // An empty name is ten blanks.

@@ -47,6 +47,8 @@ TEST(Conversion, ShortReadsAndShortWritesStillGiveTheWholeTape) {
   }
 }
 
+// Both sides of each limit, for a file whose size is known first and for a
+// stream; the end-to-end tests try only some of them.
 TEST(Conversion, SizeLimitsHoldForMeasuredFilesAndForStreams) {
   for (const bool measurable : {true, false}) {
     VirtualFileSystem fresh;
@@ -117,6 +119,7 @@ TEST(Conversion, FailuresAreReportedAndLeaveTheOutputAlone) {
   }
 }
 
+// The one check that a conversion, on the real file system, needs no heap.
 TEST(ConversionOnDisk, ConvertingAllocatesNothing) {
   TempDir dir;
   const std::string input = dir / "in.bin";
