@@ -175,7 +175,7 @@ TEST_F(ProgramEntry, StartValues) {
     EXPECT_EQ(startField(tapeOf({"-c", "in.bin", "out.tap", "n", c.text})), c.low16);
     EXPECT_EQ(startField(tapeOf({"-b", "in.bin", "out.tap", "n", c.text})),
               c.negative ? 0x8000 : c.low16);
-    // The sign cannot show on a tape where the low bits are 8000 anyway.
+    // Below zero with low bits 8000 looks on a tape like 32768: the value says.
     EXPECT_EQ(parseStartValue(c.text.c_str()).value().negative, c.negative);
   }
 }
