@@ -77,8 +77,11 @@ std::string partSizes(const char* helpText) {
   std::string sizes;
   if (scanner.advanceTable() && scanner.advanceRow()) {
     while (scanner.advancePart()) {
-      sizes += (sizes.empty() ? "" : " ") + std::to_string(scanner.partBytes()) + "/" +
-               std::to_string(scanner.partColumns());
+      // Appended piece by piece: MinGW's GCC 12 at -O3 takes "x" + string for
+      // an overlapping copy.
+      if (!sizes.empty()) sizes += ' ';
+      sizes.append(std::to_string(scanner.partBytes())).append("/");
+      sizes.append(std::to_string(scanner.partColumns()));
     }
   }
   return sizes;
