@@ -49,12 +49,12 @@ class OutputFile {
   bool openNewFile(const char* path);
   bool openExistingFile(const char* path);
   Attempt openReplacement(int original);
-  bool openInPlace(int opened, bool removeName);
+  bool openInPlace(int opened, bool removable);
   bool storeInMountPoint(Pieces pieces);
   void writeAll(Pieces pieces);
   Placing commit();
   Placing putInPlace();
-  void guard(const char* name, bool inPlace, bool removeName);
+  void guard(const char* guardedName, bool inPlace, bool removable);
   void emptyAndRemove();
   void abandon();
 
