@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/Bytes.h"
+#include "support/TempDir.h"
 #include "support/VirtualFileSystem.h"
 
 namespace {
@@ -180,7 +181,8 @@ TEST(OutputFile, AFailedWriteInPlaceLeavesNoPartialTapeUnderAnyName) {
       {Op::Truncate, 0, false, oldTape, true},
       {Op::Lock, 0, false, oldTape, true},
       {Op::Identify, 1, false, oldTape, true},
-      {Op::operationCount, 0, false, {}, false},  // dropped without being stored
+      {Op::OpenExisting, 1, true, oldTape, true},  // a mount point that cannot be reopened
+      {Op::operationCount, 0, false, {}, false},   // dropped without being stored
   };
   for (const Case& c : cases) {
     VirtualFileSystem files;
@@ -314,13 +316,31 @@ TEST(OutputFile, TemporaryNamesAndPathsFitTheirShape) {
         << text;
   }
   // Exactly sized on the heap, so that a checker sees any byte read beyond.
-  for (const std::size_t length : {PathBuffer::capacity - 1, PathBuffer::capacity}) {
+  for (const std::size_t length : {4095U, 4096U}) {
     const auto path = std::make_unique<char[]>(length + 1);
     std::fill_n(path.get(), length, 'p');
     path[length] = '\0';
     PathBuffer buffer;
-    EXPECT_EQ(buffer.assign(path.get()), length < PathBuffer::capacity) << length;
+    EXPECT_EQ(buffer.assign(path.get()), length == 4095U) << length;
   }
+}
+
+// The size of a file is known before it is read, so that one that shrinks
+// while read is noticed; reading then starts at its beginning.
+TEST(SystemFileSystem, MeasuresAFileAndGoesBackToItsStart) {
+  TempDir dir;
+  writeFile(dir / "in.bin", {1, 2, 3, 4, 5});
+  FileSystem& files = systemFileSystem();
+  const int descriptor = files.openInput((dir / "in.bin").c_str());
+  ASSERT_GE(descriptor, 0);
+  std::uint8_t bytes[5] = {};
+  EXPECT_EQ(files.read(descriptor, bytes, 2), 2);
+  std::uint64_t size = 0;
+  EXPECT_TRUE(files.measure(descriptor, size));
+  EXPECT_EQ(size, 5u);
+  EXPECT_EQ(files.read(descriptor, bytes, 5), 5);
+  EXPECT_EQ(bytes[0], 1);
+  EXPECT_TRUE(files.close(descriptor));
 }
 
 }  // namespace

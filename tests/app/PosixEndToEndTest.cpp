@@ -11,6 +11,7 @@
 #include <iterator>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "EndToEnd.h"
 
@@ -130,6 +131,12 @@ TEST_F(PosixEndToEnd, FilesThatPermissionsCloseAreLeftAlone) {
   EXPECT_EQ(tape("open/kept.tap"), earlierTape);
   EXPECT_FALSE(exists("locked/out.tap"));
   EXPECT_EQ(leftovers(), std::vector<std::string>{});
+
+  // A drop box: nobody may add files to it but not list it.
+  fs::create_directory(dir / "drop");
+  fs::permissions(dir / "drop", mode(0733));
+  expectRun(runAsNobody({"in.bin", "drop/out.tap"}), 0, "");
+  EXPECT_EQ(tape("drop/out.tap"), (Bytes{0x03, 0x00, 0xFF, 0x01, 0xFE}));
 }
 
 TEST_F(PosixEndToEnd, SpecialFilesAreWrittenInPlaceAndNeverRemoved) {
@@ -329,8 +336,8 @@ TEST_F(OutputKinds, AFailedWriteLeavesNoPartialTape) {
 enum class Moment { Begun, PartWritten, InPlace };
 
 TEST_F(OutputKinds, AnInterruptionLeavesNoPartialTapeAndEndsTheProgramByItsSignal) {
-  const int signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM,
-                         SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
+  const int signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM, SIGUSR1,
+                         SIGUSR2, SIGPROF, SIGVTALRM, SIGXCPU, SIGRTMAX};
   std::size_t next = 0;
   for (const OutputCase& c : outputCases) {
     for (const Moment moment : {Moment::Begun, Moment::PartWritten, Moment::InPlace}) {
@@ -446,11 +453,13 @@ TEST_F(PosixEndToEnd, ADirectorySwappedWhileWritingCannotRedirectTheTape) {
 // not: the file behind it is neither replaced nor emptied.
 TEST_F(PosixEndToEnd, StandardOutputAsTheOutputIsWrittenThrough) {
   input({1, 2, 3});
-  for (const bool append : {false, true}) {
+  for (const auto& [name, append] :
+       {std::pair{"/dev/stdout", false}, {"/dev/fd/1", true}, {"/proc/self/fd/1", false}}) {
+    SCOPED_TRACE(name);
     ProgramRunOptions options;
     options.outputBefore = "header";
     options.appendOutput = append;
-    const ProgramResult result = run({"-r", "in.bin", "/dev/stdout"}, options);
+    const ProgramResult result = run({"-r", "in.bin", name}, options);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "header\n" + banner() + "\n" + std::string("\x03\x00\x01\x02\x03", 5));
   }
