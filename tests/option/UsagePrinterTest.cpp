@@ -114,15 +114,6 @@ TEST(UsagePrinter, LaysOutColumnsOnEitherSideOfItsLimits) {
   const std::string c90(90, 'c');
   const std::string words = "one two three four five six seven eight nine ten";  // 48 cells
   const Layout layouts[] = {
-      {"a wrapped last column goes on beside the row's further lines, then at its start",
-       {"  -s\v  --long  \taaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jjjj kkkk llll mmmm "
-        "nnnn oooo pppp qqqq rrrr ssss tttt uuuu vvvv wwww xxxx yyyy zzzz AAAA BBBB CCCC DDDD"},
-       "  -s      aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jjjj kkkk llll mmmm nnnn\n"
-       "  --long  oooo pppp qqqq rrrr ssss tttt uuuu vvvv wwww xxxx yyyy zzzz AAAA BBBB\n"
-       "          CCCC DDDD\n"},
-      {"a cell's further line is padded up to the last column",
-       {"longer\vab\tdescription"},
-       "longerdescription\nab    \n"},
       {"fixed columns of exactly 80 cells are kept; the last column goes below",
        {c40 + "\t" + c40 + "\tlast"},
        c40 + c40 + "\n" + blanks(20) + "last\n"},
@@ -136,22 +127,25 @@ TEST(UsagePrinter, LaysOutColumnsOnEitherSideOfItsLimits) {
        {c90 + "\tb\tlast", "cccc\tddd\tlast"},
        c90 + "\n    b  last\nccccdddlast\n"},
       {"a column empty in every row takes no room", {"a\t\tb"}, "ab\n"},
-      {"a row whose first line is empty still breaks before its second",
-       {"\vb", "a\tdesc"},
-       "\nb\nadesc\n"},
       {"in a table of one column every line is a paragraph, wrapped from column 0",
        {"intro\v" + d79 + " yy"},
        "intro\n" + d79 + "\nyy\n"},
-      {"columns align by screen cells", {"\xE4\xB8\x80\tx", "a\ty"}, "\xE4\xB8\x80x\na y\n"},
-      {"empty help texts and empty text rows print empty lines",
-       {"x\ty", "", "a\n"},
-       "xy\n\na\n\n"},
-      {"tables are aligned independently",
-       {"a\tfirst", "bbb\tsecond", "-", "cccccc\tthird"},
-       "a  first\nbbbsecond\nccccccthird\n"},
       {"columns from the ninth on are dropped",
        {"a\tb\tc\td\te\tf\tg\th\ti\tj", "A\tB"},
        "abcdefgh\nAB\n"},
+      // These rows kill nothing the rows above do not; they show what a
+      // reader needs: how a wrapped last column goes on beside its row, and
+      // that columns align by cells and per table.
+      {"a wrapped last column goes on beside the row's further lines, then at its start",
+       {"  -s\v  --long  \taaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jjjj kkkk llll mmmm "
+        "nnnn oooo pppp qqqq rrrr ssss tttt uuuu vvvv wwww xxxx yyyy zzzz AAAA BBBB CCCC DDDD"},
+       "  -s      aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jjjj kkkk llll mmmm nnnn\n"
+       "  --long  oooo pppp qqqq rrrr ssss tttt uuuu vvvv wwww xxxx yyyy zzzz AAAA BBBB\n"
+       "          CCCC DDDD\n"},
+      {"columns align by screen cells", {"\xE4\xB8\x80\tx", "a\ty"}, "\xE4\xB8\x80x\na y\n"},
+      {"tables are aligned independently",
+       {"a\tfirst", "bbb\tsecond", "-", "cccccc\tthird"},
+       "a  first\nbbbsecond\nccccccthird\n"},
   };
   for (const Layout& layout : layouts) {
     EXPECT_EQ(print(layout), layout.expected) << layout.what;

@@ -101,7 +101,6 @@ TEST(UsageTextScanner, MeasuresPartsByCharacter) {
       {"\xC3\x7F\xC3\xC0", "4/4"},                  // only 80..BF continue a character
       {"\xC2\x80\xC3\x80\x80\xDF\xBF\xBF", "8/5"},  // U+0080; with surplus bytes U+3000, U+1FFFF
       {"\xE1\x84\x80\xEF\xBF\xBD", "6/3"},          // U+1100, the first wide one, and U+FFFD
-      {"\xF0\x9F\x98\x80", "4/2"},                  // U+1F600
       {"\xF1\x84\x80\xF7\x80\xBF", "6/4"},          // short F1 and F7 sequences: U+1100, U+703F
       {"\xFB\x80\x80", "3/2"},                      // U+3000
       {"\xFD\x80\xFD\x84\x80", "5/3"},              // U+0040, then U+1100
