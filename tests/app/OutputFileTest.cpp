@@ -182,7 +182,8 @@ TEST(OutputFile, AFailedWriteInPlaceLeavesNoPartialTapeUnderAnyName) {
       {Op::Lock, 0, false, oldTape, true},
       {Op::Identify, 1, false, oldTape, true},
       {Op::OpenExisting, 1, true, oldTape, true},  // a mount point that cannot be reopened
-      {Op::operationCount, 0, false, {}, false},   // dropped without being stored
+      {Op::Lock, 0, true, oldTape, true},
+      {Op::operationCount, 0, false, {}, false},  // dropped without being stored
   };
   for (const Case& c : cases) {
     VirtualFileSystem files;
@@ -261,6 +262,8 @@ TEST(OutputFile, ADescriptorTheProgramHoldsIsWrittenThrough) {
   EXPECT_TRUE(files.paths().empty());
 }
 
+// A regular file put where a FIFO was looked at would be neither emptied
+// first nor replaced: it is not written.
 TEST(OutputFile, SpecialFilesAreWrittenInPlaceAndNeverRemoved) {
   VirtualFileSystem files;
   files.create("fifo", {}, FileKind::Fifo);
@@ -268,6 +271,13 @@ TEST(OutputFile, SpecialFilesAreWrittenInPlaceAndNeverRemoved) {
   EXPECT_FALSE(writeNewTape(files, "fifo"));
   EXPECT_EQ(files.paths(), Paths{"fifo"});
   EXPECT_EQ(files.calls(Op::RemoveIfSame), 0u);
+  expectCleanFinish(files);
+
+  files.beforeEach = [&](Op operation) {
+    if (operation == Op::OpenSpecial) files.create("fifo", oldTape);
+  };
+  EXPECT_FALSE(writeNewTape(files, "fifo"));
+  EXPECT_EQ(files.contents("fifo"), oldTape);
   expectCleanFinish(files);
 }
 

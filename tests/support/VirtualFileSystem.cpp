@@ -64,6 +64,7 @@ bool VirtualFileSystem::allClosed() const {
 }
 
 bool VirtualFileSystem::fails(Operation operation) {
+  if (beforeEach) beforeEach(operation);
   ++callCounts[operation];
   if (successCounts[operation] >= failAfter[operation]) return true;
   ++successCounts[operation];

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -120,6 +121,8 @@ class VirtualFileSystem final : public FileSystem {
   void guardPartialOutput(const PartialOutput* partial) override { guardedPartial = partial; }
   void holdInterruptions(bool hold) override { interruptionsHeld = hold; }
   std::size_t pauses = 0;
+  // Runs as each operation is made, as another process might act meanwhile.
+  std::function<void(Operation)> beforeEach;
   bool holdsInterruptions() const { return interruptionsHeld; }
 
  private:
