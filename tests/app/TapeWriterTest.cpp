@@ -30,18 +30,27 @@ const Bytes codeTapeOf123 = {0x13, 0x00, 0x00, 0x03, 'n',  'a',  'm',  'e',  0x2
                              0x07, 0x05, 0x00, 0xFF, 0x01, 0x02, 0x03, 0xFF};
 const Bytes oldTape = {'o', 'l', 'd'};
 
-// Read and written a byte at a time, also where the input cannot be measured
-// and is read to its end.
+// Read and written a byte at a time: a file measured first, one that cannot
+// be measured, and a character device, whose size is never asked for (this
+// one would claim a byte more than it holds); the last two are read to their
+// end.
 TEST(Conversion, ShortReadsAndShortWritesStillGiveTheWholeTape) {
-  for (const bool measurable : {true, false}) {
+  const struct {
+    FileKind kind;
+    bool measurable;
+  } inputs[] = {
+      {FileKind::Regular, true}, {FileKind::Regular, false}, {FileKind::CharacterDevice, true}};
+  for (const auto& input : inputs) {
     VirtualFileSystem fresh;
-    if (!measurable) fresh.failOn(Op::Measure);
+    if (!input.measurable) fresh.failOn(Op::Measure);
+    fresh.measureOnlyRegular = false;
+    fresh.measureExtra = input.kind == FileKind::Regular ? 0 : 1;
     fresh.readChunk = 1;
     fresh.writeChunk = 1;
-    fresh.create("in.bin", {1, 2, 3});
+    fresh.create("in.bin", {1, 2, 3}, input.kind);
     std::ostringstream messages;
     EXPECT_EQ(convertCode("in.bin", "out.tap", "name", {0x8000, false}, {fresh, messages}), 0);
-    EXPECT_EQ(fresh.contents("out.tap"), codeTapeOf123) << measurable;
+    EXPECT_EQ(fresh.contents("out.tap"), codeTapeOf123) << static_cast<int>(input.kind);
     EXPECT_EQ(messages.str(), "");
     EXPECT_TRUE(fresh.allClosed());
   }
