@@ -337,7 +337,7 @@ enum class Moment { Begun, PartWritten, InPlace };
 
 TEST_F(OutputKinds, AnInterruptionLeavesNoPartialTapeAndEndsTheProgramByItsSignal) {
   const int signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM, SIGUSR1,
-                         SIGUSR2, SIGPROF, SIGVTALRM, SIGXCPU, SIGRTMAX};
+                         SIGUSR2, SIGPROF, SIGVTALRM, SIGXCPU, SIGRTMIN};
   std::size_t next = 0;
   for (const OutputCase& c : outputCases) {
     for (const Moment moment : {Moment::Begun, Moment::PartWritten, Moment::InPlace}) {
