@@ -138,15 +138,9 @@ bool UsageTextScanner::advanceRow() noexcept {
   return true;
 }
 
+// Everything but the place in the table starts afresh.
 void UsageTextScanner::rewindRow() noexcept {
-  state.column = -1;
-  state.partText = state.rowText;
-  state.partBytes = 0;
-  state.partColumns = 0;
-  state.deepestLine = 0;
-  state.lineInColumn = 0;
-  state.targetLine = 0;
-  state.targetFound = true;
+  state = WalkState{state.firstRow, state.currentRow, state.rowText, state.rowText};
 }
 
 bool UsageTextScanner::advancePart() noexcept {

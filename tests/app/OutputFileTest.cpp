@@ -182,6 +182,7 @@ TEST(OutputFile, AFailedWriteInPlaceLeavesNoPartialTapeUnderAnyName) {
       {Op::Lock, 0, false, oldTape, true},
       {Op::Identify, 1, false, oldTape, true},
       {Op::OpenExisting, 1, true, oldTape, true},  // a mount point that cannot be reopened
+      {Op::Identify, 2, true, oldTape, true},      // or cannot be looked at once reopened
       {Op::Lock, 0, true, oldTape, true},
       {Op::operationCount, 0, false, {}, false},  // dropped without being stored
   };
@@ -316,14 +317,20 @@ TEST(OutputFile, WhatHappensToThePathWhileWritingCannotRedirectTheOutput) {
 // Temporary names are hidden, unique enough and safe on any file system;
 // paths fill their buffer to the last byte and no further.
 TEST(OutputFile, TemporaryNamesAndPathsFitTheirShape) {
+  const std::string alphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
   PathBuffer name;
+  std::string used;
   for (std::uint64_t seed = 0; seed < 80; ++seed) {
     temporaryName(seed * 0x9E3779B97F4A7C15U, name);
     const std::string text = name.c_str();
     ASSERT_EQ(text.size(), 16u) << text;
     EXPECT_EQ(text.substr(0, 10), ".reelmake-");
-    EXPECT_EQ(text.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789", 10), std::string::npos)
-        << text;
+    EXPECT_EQ(text.find_first_not_of(alphabet, 10), std::string::npos) << text;
+    used += text.substr(10);
+  }
+  // Every letter is drawn, so that names are as many as they can be.
+  for (const char letter : alphabet) {
+    EXPECT_NE(used.find(letter), std::string::npos) << letter;
   }
   // Exactly sized on the heap, so that a checker sees any byte read beyond.
   for (const std::size_t length : {4095U, 4096U}) {

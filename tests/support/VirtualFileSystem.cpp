@@ -93,12 +93,12 @@ std::uint64_t VirtualFileSystem::newInode(FileKind kind, const Bytes& data) {
 
 int VirtualFileSystem::openDescriptor(std::uint64_t inode, bool forWriting) {
   descriptors.push_back(Descriptor{inode, forWriting, 0, true, {}});
-  return static_cast<int>(descriptors.size()) + 2;
+  return static_cast<int>(descriptors.size()) - 1;
 }
 
 VirtualFileSystem::Descriptor* VirtualFileSystem::find(int descriptor) {
-  const auto index = static_cast<std::size_t>(descriptor - 3);
-  if (descriptor < 3 || index >= descriptors.size() || !descriptors[index].open) {
+  const auto index = static_cast<std::size_t>(descriptor);
+  if (descriptor < 0 || index >= descriptors.size() || !descriptors[index].open) {
     throw std::logic_error("use of a descriptor that is not open");
   }
   return &descriptors[index];
@@ -190,7 +190,7 @@ int VirtualFileSystem::openDirectoryOf(const char* path, PathBuffer& name) {
     return -1;
   }
   descriptors.push_back(Descriptor{0, false, 0, true, directoryOf(whole)});
-  return static_cast<int>(descriptors.size()) + 2;
+  return static_cast<int>(descriptors.size()) - 1;
 }
 
 std::string VirtualFileSystem::pathAt(int directory, const char* name) {

@@ -14,7 +14,8 @@
 // and symbolic links can be made), every operation is counted, and any one of
 // them can be made to fail on demand. Directories are not modelled beyond
 // the ones made with makeDirectory; every other directory exists. An open
-// directory follows its directory when moveDirectory moves it.
+// directory follows its directory when moveDirectory moves it. Descriptors
+// count from 0, as the Windows platform's do.
 // Operations that may wait (opening with wait, locking, opening a special
 // file) must not run while interruptions are held, and a temporary file must
 // not be made while they pass: either throws.
