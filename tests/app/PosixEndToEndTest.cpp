@@ -94,14 +94,6 @@ class PosixEndToEnd : public EndToEnd {
   }
 };
 
-TEST_F(PosixEndToEnd, WithoutEvenItsNameTheProgramPrintsTheUsage) {
-  ProgramRunOptions options;
-  options.withoutProgramName = true;
-  const ProgramResult result = run({}, options);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, banner() + "\n" + expectedUsageText);
-}
-
 TEST_F(PosixEndToEnd, FilesThatPermissionsCloseAreLeftAlone) {
   if (!canRunAsAnotherUser()) GTEST_SKIP() << "needs the superuser, to run as nobody";
   input({1});

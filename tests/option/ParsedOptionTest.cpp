@@ -26,16 +26,23 @@ std::vector<const ParsedOption*> walk(ParsedOption& head) {
   return order;
 }
 
-TEST(ParsedOption, EmptyRecordIsAListOfOneThatIsNotSet) {
-  ParsedOption record;
-  EXPECT_FALSE(record.isSet());
-  EXPECT_EQ(record.nameText, nullptr);
-  EXPECT_EQ(record.argText, nullptr);
-  EXPECT_EQ(record.nameLength, 0);
-  EXPECT_TRUE(record.isFirst());
-  EXPECT_TRUE(record.isLast());
-  EXPECT_EQ(record.next(), &record);
-  EXPECT_EQ(record.prev(), &record);
+// A record on its own, new or assigned again after it was linked, is a list
+// of one.
+TEST(ParsedOption, ARecordOnItsOwnIsAListOfOne) {
+  ParsedOption fresh;
+  EXPECT_FALSE(fresh.isSet());
+  EXPECT_EQ(fresh.nameText, nullptr);
+  EXPECT_EQ(fresh.argText, nullptr);
+  EXPECT_EQ(fresh.nameLength, 0);
+  ParsedOption head;
+  ParsedOption second;
+  head.assign(&row, "a", nullptr);
+  second.assign(&row, "a", nullptr);
+  head.linkAtEnd(&second);
+  head.assign(&row, "a", nullptr);
+  for (ParsedOption* record : {&fresh, &head}) {
+    EXPECT_EQ(walk(*record), std::vector<const ParsedOption*>{record});
+  }
 }
 
 // The names that parsing hands over are checked in the parser's table; the
@@ -48,19 +55,6 @@ TEST(ParsedOption, NameLengthCoversTheNameUpToAnEqualsSign) {
   EXPECT_EQ(record.nameLength, 0);
   record.assign(&row, "-=x", "arg");
   EXPECT_EQ(record.nameLength, 1);
-}
-
-TEST(ParsedOption, AssignMakesARecordAListOfOneAgain) {
-  ParsedOption head;
-  ParsedOption second;
-  head.assign(&row, "a", nullptr);
-  second.assign(&row, "a", nullptr);
-  head.linkAtEnd(&second);
-  head.assign(&row, "a", nullptr);
-  EXPECT_EQ(head.next(), &head);
-  EXPECT_EQ(head.prev(), &head);
-  EXPECT_TRUE(head.isFirst());
-  EXPECT_TRUE(head.isLast());
 }
 
 // The parser appends through a list's head only; this documents that any

@@ -29,8 +29,6 @@ struct ProgramRunOptions {
 
   // The rest only POSIX can honour; on Windows runProgram refuses them.
 
-  // An empty argument vector: not even the program's name.
-  bool withoutProgramName = false;
   // When run by the superuser, run the program as nobody, so that file
   // permissions bind it.
   bool asUnprivilegedUser = false;

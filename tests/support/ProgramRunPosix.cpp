@@ -40,17 +40,14 @@ std::FILE* privateTemporaryFile() {
 
 // Built before the fork: a child of a process with threads may not allocate.
 std::vector<char*> argumentVector(const std::string& program,
-                                  const std::vector<std::string>& arguments,
-                                  const ProgramRunOptions& options, const char* wrapper) {
+                                  const std::vector<std::string>& arguments, const char* wrapper) {
   std::vector<char*> vector;
   if (wrapper != nullptr) {
     vector.push_back(const_cast<char*>(wrapper));
   }
-  if (!options.withoutProgramName) {
-    vector.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& argument : arguments) {
-      vector.push_back(const_cast<char*>(argument.c_str()));
-    }
+  vector.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& argument : arguments) {
+    vector.push_back(const_cast<char*>(argument.c_str()));
   }
   vector.push_back(nullptr);
   return vector;
@@ -165,16 +162,14 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
     throw std::runtime_error("cannot prepare the program's outputs");
   }
   // REELMAKE_TEST_WRAPPER names a program that runs the one under test (a
-  // memory checker, say) and gets its path and arguments. A run without even
-  // the program's name has nothing to hand over, and in a run with closed
-  // standard descriptors the wrapper's own files would take them: such runs
-  // are never wrapped.
+  // memory checker, say) and gets its path and arguments. In a run with
+  // closed standard descriptors the wrapper's own files would take them:
+  // such runs are never wrapped.
   const char* wrapper = std::getenv("REELMAKE_TEST_WRAPPER");
-  if (wrapper != nullptr &&
-      (*wrapper == '\0' || options.withoutProgramName || !options.closedDescriptors.empty())) {
+  if (wrapper != nullptr && (*wrapper == '\0' || !options.closedDescriptors.empty())) {
     wrapper = nullptr;
   }
-  const std::vector<char*> vector = argumentVector(program, arguments, options, wrapper);
+  const std::vector<char*> vector = argumentVector(program, arguments, wrapper);
   const int nullFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   const int outFd = ::fileno(out);
   const int errFd = ::fileno(err);
