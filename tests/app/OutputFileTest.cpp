@@ -261,6 +261,7 @@ TEST(OutputFile, SpecialFilesAreWrittenInPlaceAndNeverRemoved) {
   EXPECT_EQ(files.calls(Op::RemoveIfSame), 0u);
   expectCleanFinish(files);
 
+  files.failOn(Op::Write, SIZE_MAX);  // writes work again
   files.beforeEach = [&](Op operation) {
     if (operation == Op::OpenSpecial) files.create("fifo", oldTape);
   };

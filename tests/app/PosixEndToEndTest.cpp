@@ -460,20 +460,48 @@ TEST_F(PosixEndToEnd, StandardOutputAsTheOutputIsWrittenThrough) {
 
 // A new file gets the permissions any program's new file gets there: what
 // the directory's default access list allows, where it has one, whatever
-// the umask.
+// the umask. Execute bits never count; with named entries, the mask stands
+// for the group.
 TEST_F(PosixEndToEnd, ANewTapeGetsTheDirectorysDefaultAccess) {
-  fs::create_directory(dir / "shared");
-  const std::string command =
-      "setfacl -d -m u::rw,g::r,o::r " + utf8Of(dir / "shared") + " 2>/dev/null";
-  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "no default access lists here";
-  const std::string probe = dir / "shared/probe";
-  ::close(::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
-  input({1});
   ProgramRunOptions masked;
   masked.fileCreationMask = 077;
-  expectRun(run({"in.bin", "shared/out.tap"}, masked), 0, "");
-  EXPECT_EQ(statusOf(dir / "shared/out.tap").st_mode, statusOf(probe).st_mode);
-  EXPECT_EQ(statusOf(probe).st_mode & 0777, 0644u);
+  for (const auto& [list, probeMode] :
+       {std::pair{"u::rw,g::r,o::r", 0644u}, {"u::rwx,u:nobody:r,g::rw,m::rx,o::w", 0642u}}) {
+    SCOPED_TRACE(list);
+    clear();
+    input({1});
+    fs::create_directory(dir / "shared");
+    const std::string command =
+        "setfacl -d -m " + std::string(list) + " " + utf8Of(dir / "shared") + " 2>/dev/null";
+    if (std::system(command.c_str()) != 0) GTEST_SKIP() << "no default access lists here";
+    const std::string probe = dir / "shared/probe";
+    ::close(::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
+    expectRun(run({"in.bin", "shared/out.tap"}, masked), 0, "");
+    EXPECT_EQ(statusOf(dir / "shared/out.tap").st_mode, statusOf(probe).st_mode);
+    EXPECT_EQ(statusOf(probe).st_mode & 0777, probeMode);
+  }
+}
+
+// Another file put in the place of an output written in place is not
+// removed by the clean-up of an interruption; the output itself is emptied.
+TEST_F(PosixEndToEnd, AnInterruptionLeavesAFileThatTookTheOutputsName) {
+  input(newData);
+  input(earlierTape, "out.tap");
+  fs::create_hard_link(dir / "out.tap", dir / "other.tap");
+  input({'u'}, "newcomer");
+  ProgramRunOptions traced;
+  traced.atEachSystemCall = [&] {
+    if (!partialTapeBeside("out.tap")) return 0;
+    fs::rename(dir / "newcomer", dir / "out.tap");
+    return SIGTERM;
+  };
+  const ProgramResult result = run({"in.bin", "out.tap"}, traced);
+  if (result.status == cannotTraceStatus) {
+    SKIP_OR_FAIL_UNTRACED();
+  }
+  expectRun(result, 128 + SIGTERM, "");
+  EXPECT_EQ(tape(), Bytes{'u'});
+  EXPECT_EQ(tape("other.tap"), Bytes{});
 }
 
 TEST_F(PosixEndToEnd, ANameTooLongIsRefusedBeforeAnythingIsWritten) {

@@ -60,18 +60,34 @@ class ProgramEntry : public ::testing::Test {
   }
 };
 
-// Standard output on a full disk: a run that is only to print the usage
-// text fails, a conversion whose tape is in place does not. No other test
-// gives the program a console that fails.
+// Standard output on a (nearly) full disk: a run that is only to print the
+// usage text fails, a conversion whose tape is in place does not. No other
+// test gives the program a console that fails. Like a file's stream, this
+// one fails only when its buffer is written out.
 TEST_F(ProgramEntry, AConsoleThatTakesNothingFailsOnlyTheUsage) {
-  struct Full : std::streambuf {
+  struct NearlyFull : std::streambuf {
+    explicit NearlyFull(std::size_t room) : room(room) { setp(buffer, buffer + sizeof buffer); }
     int overflow(int) override { return traits_type::eof(); }
-  } full;
-  std::ostream console(&full);
-  EXPECT_EQ(runTo(console, {"-h"}), 1);
-  EXPECT_EQ(runTo(console, {}), 1);
+    int sync() override {
+      const auto pending = static_cast<std::size_t>(pptr() - pbase());
+      setp(buffer, buffer + sizeof buffer);
+      if (pending > room) return -1;
+      room -= pending;
+      return 0;
+    }
+    char buffer[4096];
+    std::size_t room;
+  };
+  const auto statusWithRoomFor = [&](std::size_t room, const Arguments& arguments) {
+    NearlyFull full(room);
+    std::ostream console(&full);
+    return runTo(console, arguments);
+  };
+  EXPECT_EQ(statusWithRoomFor(0, {"-h"}), 1);
+  EXPECT_EQ(statusWithRoomFor(0, {}), 1);
+  EXPECT_EQ(statusWithRoomFor(200, {"-h"}), 1);  // room for the banner alone
   files.create("in.bin", {1});
-  EXPECT_EQ(runTo(console, {"-r", "in.bin", "out.tap"}), 0);
+  EXPECT_EQ(statusWithRoomFor(0, {"-r", "in.bin", "out.tap"}), 0);
   EXPECT_EQ(files.contents("out.tap"), (Bytes{0x01, 0x00, 0x01}));
 }
 
