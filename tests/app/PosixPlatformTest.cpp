@@ -25,7 +25,7 @@ TEST(PosixFileSystem, NamesOfHeldDescriptors) {
       {"/dev/stdin", 0},
       {"/dev/stdout", 1},
       {"/dev/stderr", 2},
-      {"/dev/fd/7", 7},
+      {"/dev/fd/10", 10},
       {"/proc/self/fd/123456789", 123456789},
       {"/dev/fd/", -1},
       {"/dev/fd/1x", -1},
