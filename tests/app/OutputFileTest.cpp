@@ -207,7 +207,7 @@ TEST(OutputFile, AFailedWriteInPlaceLeavesNoPartialTapeUnderAnyName) {
 }
 
 // The name now leads to another file, which a failing close must not
-// empty or remove.
+// empty or remove, and which is not written for a mount point that is gone.
 TEST(OutputFile, AFileThatTookTheNameMeanwhileIsLeftAlone) {
   VirtualFileSystem files;
   files.create("out.tap", oldTape);
@@ -215,6 +215,18 @@ TEST(OutputFile, AFileThatTookTheNameMeanwhileIsLeftAlone) {
   files.failOn(Op::Close);
   EXPECT_FALSE(writeNewTape(files, "out.tap", [&] { files.create("out.tap", {'u'}); }));
   EXPECT_EQ(files.contents("out.tap"), Bytes{'u'});
+
+  VirtualFileSystem mounted;
+  mounted.create("out.tap", oldTape);
+  mounted.mountPoints = {"out.tap"};
+  mounted.beforeEach = [&](Op operation) {
+    if (operation == Op::OpenExisting && mounted.calls(Op::OpenExisting) == 1) {
+      mounted.create("out.tap", {'u'});
+    }
+  };
+  EXPECT_FALSE(writeNewTape(mounted, "out.tap"));
+  EXPECT_EQ(mounted.contents("out.tap"), Bytes{'u'});
+  expectCleanFinish(mounted);
 }
 
 // A scanner that opens the new file for a moment is outlasted; one that
