@@ -466,7 +466,7 @@ TEST_F(PosixEndToEnd, ANewTapeGetsTheDirectorysDefaultAccess) {
   ProgramRunOptions masked;
   masked.fileCreationMask = 077;
   for (const auto& [list, probeMode] :
-       {std::pair{"u::rw,g::r,o::r", 0644u}, {"u::rwx,u:nobody:r,g::rw,m::rx,o::w", 0642u}}) {
+       {std::pair{"u::rw,g::r,o::-", 0640u}, {"u::rwx,u:nobody:r,g::rw,m::rx,o::w", 0642u}}) {
     SCOPED_TRACE(list);
     clear();
     input({1});

@@ -96,6 +96,15 @@ TEST(PosixFileSystem, TemporaryFilesAndTheirCleanUp) {
   EXPECT_LT(files.createTemporary(temporary, unused, refused), 0);
   EXPECT_FALSE(refused);
 
+  // Discarded: closed and gone.
+  PathBuffer discardedName;
+  const int discarded = files.createTemporary(directory, discardedName, refused);
+  FileIdentity discardedIdentity;
+  ASSERT_TRUE(files.identify(discarded, discardedIdentity));
+  files.discardTemporary(discarded, directory, discardedName.c_str(), discardedIdentity);
+  EXPECT_EQ(::fcntl(discarded, F_GETFD), -1);
+  EXPECT_FALSE(fileExists(dir / discardedName.c_str()));
+
   std::filesystem::create_directories(pathOf(dir / "taken/full"));
   EXPECT_EQ(files.putInPlace(temporary, directory, name.c_str(), identity, "taken"),
             Placing::Failed);

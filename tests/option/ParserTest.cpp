@@ -229,6 +229,7 @@ TEST(Parser, BothPassesStopAtTheLargestSignedCount) {
   std::uint32_t counter = 2147483646u;
   CountOptionsAction counting(&counter);
   const char* twice[] = {"-r", "-r", nullptr};
+  EXPECT_TRUE(parseArguments(programLikeTable, 1, twice, counting, false));  // one more fits
   EXPECT_FALSE(parseArguments(programLikeTable, 2, twice, counting, false));
   EXPECT_EQ(counter, 2147483647u);
 
