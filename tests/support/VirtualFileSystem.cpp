@@ -91,8 +91,9 @@ std::uint64_t VirtualFileSystem::newInode(FileKind kind, const Bytes& data) {
   return nextInode++;
 }
 
-int VirtualFileSystem::openDescriptor(std::uint64_t inode, bool forWriting) {
-  descriptors.push_back(Descriptor{inode, forWriting, 0, true, {}});
+int VirtualFileSystem::openDescriptor(std::uint64_t inode, bool forWriting,
+                                      const std::string& directory) {
+  descriptors.push_back(Descriptor{inode, forWriting, 0, true, directory});
   return static_cast<int>(descriptors.size()) - 1;
 }
 
@@ -189,8 +190,7 @@ int VirtualFileSystem::openDirectoryOf(const char* path, PathBuffer& name) {
       !name.assign(last.c_str())) {
     return -1;
   }
-  descriptors.push_back(Descriptor{0, false, 0, true, directoryOf(whole)});
-  return static_cast<int>(descriptors.size()) - 1;
+  return openDescriptor(0, false, directoryOf(whole));
 }
 
 std::string VirtualFileSystem::pathAt(int directory, const char* name) {

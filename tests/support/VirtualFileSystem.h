@@ -139,7 +139,8 @@ class VirtualFileSystem final : public FileSystem {
   std::string follow(const std::string& path) const;
   const std::uint64_t* inodeAt(const std::string& path) const;
   std::uint64_t newInode(FileKind kind, const Bytes& data);
-  int openDescriptor(std::uint64_t inode, bool forWriting);
+  // An open directory has inode 0 and its path.
+  int openDescriptor(std::uint64_t inode, bool forWriting, const std::string& directory = {});
   Descriptor* find(int descriptor);
   FileIdentity identityOf(std::uint64_t inode) const;
   bool mayCreateIn(const std::string& path) const;
