@@ -340,6 +340,11 @@ TEST(OutputFile, TemporaryNamesAndPathsFitTheirShape) {
     PathBuffer buffer;
     EXPECT_EQ(buffer.assign(path.get()), length == 4095U) << length;
   }
+  // A buffer is used again, as for the temporary's name and then the output's.
+  PathBuffer reused;
+  ASSERT_TRUE(reused.assign(".reelmake-abcdef"));
+  ASSERT_TRUE(reused.assign("out.tap"));
+  EXPECT_STREQ(reused.c_str(), "out.tap");
 }
 
 // The size of a file is known before it is read, so that one that shrinks
