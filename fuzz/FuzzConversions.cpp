@@ -189,7 +189,7 @@ int convert(const Case& c, const char* output, VirtualFileSystem& files, std::os
   if (c.failing) {
     files.failOn(*c.failing, c.succeeding);
   }
-  const ConversionChannels channels{files, console};
+  const ConversionChannels channels{files, files, console};
   std::optional<StartValue> start;
   if (c.mode == Mode::BasicWithStart || c.mode == Mode::Code) {
     start = parseStartValue(c.start.c_str());

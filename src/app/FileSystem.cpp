@@ -23,3 +23,10 @@ void temporaryName(std::uint64_t seed, PathBuffer& name) {
   }
   *out = '\0';
 }
+
+void FileSystem::discardTemporary(int descriptor, int directory, const char* name,
+                                  const FileIdentity& identity) {
+  const bool removed = descriptor >= 0 && removeOpen(descriptor);
+  if (descriptor >= 0) close(descriptor);
+  if (!removed) removeIfSame(directory, name, identity);
+}

@@ -58,8 +58,13 @@ struct PartialOutput {
 
 // How putting a finished temporary file in place ended: Busy when another
 // process has the file open for a moment (a virus scanner on Windows), and
-// trying again shortly may succeed.
-enum class Placing { Done, Busy, MountPoint, Failed };
+// trying again shortly may succeed; Refused when the directory lets no file
+// be renamed or removed (an append-only directory), which leaves the
+// temporary file where it is.
+enum class Placing { Done, Busy, MountPoint, Refused, Failed };
+
+// How a try for the lock on an output written in place ended.
+enum class Locking { Locked, Busy, Failed };
 
 class FileSystem {
  public:
@@ -74,66 +79,74 @@ class FileSystem {
   virtual bool measure(int descriptor, std::uint64_t& size) = 0;
   virtual std::int64_t read(int descriptor, void* buffer, std::size_t count) = 0;
 
-  // Whether path names a descriptor the program already holds (/dev/stdout,
-  // /dev/fd/N and the like), and which.
-  virtual bool namesDescriptor(const char* path, int& held) = 0;
+  // Whether path is a name the system itself resolves to a device or a
+  // stream, never to a file of a directory (on Windows CON, NUL, a pipe, a
+  // stream of a file): such a name is only ever opened with openSpecial.
+  virtual bool namesSpecialFile(const char* path) = 0;
+  // Opens a special file (a device, a pipe, a stream) by its name for writing.
+  virtual int openSpecial(const char* path) = 0;
+  // Follows path from the working directory to the directory that holds what
+  // it finally names, symbolic links in its last component followed there,
+  // and tells its name in that directory. Fails for a last component that is
+  // none (., .., empty), that the directory would not take, or that is a
+  // symbolic link leading nowhere. When path leads to a descriptor the program
+  // holds (/dev/stdout, /dev/fd/N and every other way of naming one), opens
+  // nothing, returns -1 and tells the descriptor in held.
+  virtual int openDirectoryOf(const char* path, PathBuffer& name, int& held) = 0;
   // A descriptor of its own for the open file held, sharing its position and
-  // flags.
+  // flags; fails for one the program did not hold when it started.
   virtual int duplicate(int held) = 0;
-  // The file that path finally names, symbolic links followed, for an
-  // existing path; false when it cannot be worked out.
-  virtual bool resolve(const char* path, PathBuffer& resolved) = 0;
-  // Opens the directory that holds the last component of path, following
-  // links on the way, and tells that component. Fails when there is none,
-  // or when the directory would not take a name that long.
-  virtual int openDirectoryOf(const char* path, PathBuffer& name) = 0;
-  // Whether anything at all has name in directory, a dangling symbolic link too.
-  virtual bool existsAt(int directory, const char* name) = 0;
+  // What has name in directory, a symbolic link not followed; false when
+  // there is nothing.
+  virtual bool identifyAt(int directory, const char* name, FileIdentity& identity) = 0;
+  // Opens the regular file name in directory to learn about it (owner, access
+  // list), never for writing, without waiting and without following a link.
+  virtual int lookAt(int directory, const char* name) = 0;
+  // Whether this user may write the file name in directory, asked of the
+  // system without opening it.
+  virtual bool mayWrite(int directory, const char* name) = 0;
   // Opens the existing file name in directory for writing without changing
   // it; a symbolic link there is not followed. Without wait, it fails rather
   // than wait for anything (the reader of a FIFO, a lease to be broken).
   virtual int openExisting(int directory, const char* name, bool wait) = 0;
-  // Opens a special file (a FIFO, a device) for writing.
-  virtual int openSpecial(const char* path) = 0;
-  // Waits until no other run writes the file in place, and keeps the others
-  // out until it is closed. True where the platform cannot lock.
-  virtual bool lock(int descriptor) = 0;
+  // Tries, without waiting, to keep other runs from writing the file in
+  // place until it is closed. Locked where the platform cannot lock.
+  virtual Locking tryLock(int descriptor) = 0;
   // Creates a new file in directory that only its owner may use, with a
   // name of its own starting with ".reelmake-", and tells the name. On
   // failure, refused says whether the directory does not let this user add
-  // a file (rather than, say, being full), which is when writing in place is
-  // the way out.
+  // a file, or lets no file there be renamed or removed (rather than, say,
+  // being full), which is when writing in place is the way out.
   virtual int createTemporary(int directory, PathBuffer& name, bool& refused) = 0;
+  // Creates the new file name in directory, which only its owner may use.
+  virtual int createNew(int directory, const char* name) = 0;
   // Gives the file open at descriptor the owner and group (on Windows the
   // security settings) of the file open at original; false when the platform
-  // or the user cannot.
+  // or the user cannot, or when what setFinalPermissions would carry over
+  // cannot be read.
   virtual bool copyOwner(int descriptor, int original) = 0;
-  // Gives a finished file the permissions and attributes of the file it
-  // replaces, or those of a new file in directory when it replaces none.
-  virtual bool setFinalPermissions(int descriptor, int directory, const FileIdentity* replaced) = 0;
+  // Gives a finished file the permissions, access list and attributes of the
+  // file open at original, or, without one (-1), those that a file created
+  // in directory with the widest ordinary permissions would get.
+  virtual bool setFinalPermissions(int descriptor, int directory, int original) = 0;
   virtual bool truncate(int descriptor) = 0;
   virtual std::int64_t write(int descriptor, const void* data, std::size_t count) = 0;
   virtual bool close(int descriptor) = 0;
   // Puts the temporary file open at descriptor, called from in directory,
-  // in the place of to, in one step. Unless Busy, the descriptor is closed,
-  // and a temporary file that did not take the place is removed.
+  // in the place of to, in one step. Unless Busy, the descriptor is closed;
+  // unless Refused, a temporary file that did not take the place is removed.
   virtual Placing putInPlace(int descriptor, int directory, const char* from,
                              const FileIdentity& identity, const char* to) = 0;
-  // Closes the temporary file open at descriptor, called name in directory,
-  // and removes it if the name still leads to it.
-  virtual void discardTemporary(int descriptor, int directory, const char* name,
-                                const FileIdentity& identity) = 0;
+  // Removes the file open at descriptor through it, where the platform can.
+  virtual bool removeOpen(int descriptor) = 0;
   // Removes name from directory only if it still names the file identified.
   virtual bool removeIfSame(int directory, const char* name, const FileIdentity& identity) = 0;
 
-  // Waits a little before the next try of a Busy placing.
-  virtual void pauseBriefly() = 0;
-
-  // Arms (or, with null, disarms) the clean-up that an interruption runs.
-  virtual void guardPartialOutput(const PartialOutput* partial) = 0;
-  // Holds interruptions back (or lets them through again) while a partial
-  // output comes into being and before its clean-up is armed.
-  virtual void holdInterruptions(bool hold) = 0;
+  // Closes the temporary file open at descriptor (if any), called name in
+  // directory, and removes it, through the descriptor or else by its name if
+  // that still leads to it.
+  void discardTemporary(int descriptor, int directory, const char* name,
+                        const FileIdentity& identity);
 };
 
 // The platform's own file system.

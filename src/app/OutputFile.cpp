@@ -7,22 +7,27 @@ namespace {
 // it waits until the hold ends. Nothing inside a hold may wait for anybody.
 class InterruptionHold {
  public:
-  explicit InterruptionHold(FileSystem& files) : files(files) { files.holdInterruptions(true); }
-  ~InterruptionHold() { files.holdInterruptions(false); }
+  explicit InterruptionHold(ProcessControl& process) : process(process) {
+    process.holdInterruptions(true);
+  }
+  ~InterruptionHold() { process.holdInterruptions(false); }
   InterruptionHold(const InterruptionHold&) = delete;
   InterruptionHold& operator=(const InterruptionHold&) = delete;
 
  private:
-  FileSystem& files;
+  ProcessControl& process;
 };
+
+constexpr int standardOutput = 1;
 
 }  // namespace
 
 OutputFile::~OutputFile() {
   if (placement != Placement::None) {
-    const InterruptionHold hold(files);
+    const InterruptionHold hold(process);
     abandon();
   }
+  closeOriginal();
   if (directory >= 0) {
     files.close(directory);
   }
@@ -32,28 +37,49 @@ bool OutputFile::open(const char* path) {
   if (*path == '\0') {
     return false;
   }
-  int held = -1;
-  if (files.namesDescriptor(path, held)) {
-    return adopt(files.duplicate(held));
-  }
-  FileIdentity existing;
-  const bool found = files.identifyPath(path, existing);
-  if (found && existing.kind == FileKind::Directory) {
-    return false;
-  }
-  // Opening a FIFO waits for its reader, outside any hold, interruptible.
-  if (found && existing.kind != FileKind::Regular) {
+  // Opening a device or a FIFO waits for its other end, outside any hold,
+  // interruptible.
+  if (files.namesSpecialFile(path)) {
     return openSpecial(path);
   }
-  return found ? openExistingFile(path) : openNewFile(path);
+  int held = -1;
+  directory = files.openDirectoryOf(path, name, held);
+  if (held >= 0) {
+    return adopt(files.duplicate(held));
+  }
+  FileIdentity found;
+  if (directory < 0) {
+    return false;
+  }
+  if (!files.identifyAt(directory, name.c_str(), found)) {
+    return openNewFile();
+  }
+  switch (found.kind) {
+    case FileKind::Regular:
+      return openExistingFile(found);
+    case FileKind::Directory:
+      return false;
+    default:
+      return openSpecialHere();
+  }
 }
 
+// A regular file found where a special one was looked at is not written:
+// it would be neither emptied first nor replaced.
 bool OutputFile::openSpecial(const char* path) {
   const int opened = files.openSpecial(path);
-  // A regular file found where a special one was looked at is not written:
-  // it would be neither emptied first nor replaced.
   FileIdentity identity;
   if (opened >= 0 && files.identify(opened, identity) && identity.kind == FileKind::Regular) {
+    files.close(opened);
+    return false;
+  }
+  return adopt(opened);
+}
+
+bool OutputFile::openSpecialHere() {
+  const int opened = files.openExisting(directory, name.c_str(), true);
+  FileIdentity identity;
+  if (opened >= 0 && (!files.identify(opened, identity) || identity.kind == FileKind::Regular)) {
     files.close(opened);
     return false;
   }
@@ -66,55 +92,65 @@ bool OutputFile::adopt(int opened) {
   return opened >= 0;
 }
 
-bool OutputFile::openDirectory(const char* path) {
-  directory = files.openDirectoryOf(path, name);
-  return directory >= 0;
+// A directory that takes a new file but lets none be renamed gets the tape
+// under its own name straight away.
+bool OutputFile::openNewFile() {
+  const InterruptionHold hold(process);
+  const Attempt replacement = openReplacement();
+  return replacement == Attempt::Refused ? createInPlace() : replacement == Attempt::Opened;
 }
 
-// A name that cannot be looked at but is taken (a dangling symbolic link, a
-// file that cannot be examined) is not replaced: it might be the input, or
-// a link whose target the user meant to be written.
-bool OutputFile::openNewFile(const char* path) {
-  if (!openDirectory(path) || files.existsAt(directory, name.c_str())) {
+bool OutputFile::createInPlace() {
+  descriptor = files.createNew(directory, name.c_str());
+  if (descriptor < 0 || !files.identify(descriptor, written)) {
+    if (descriptor >= 0) files.close(descriptor);
+    descriptor = -1;
     return false;
   }
-  const InterruptionHold hold(files);
-  return openReplacement(-1) == Attempt::Opened;
+  placement = Placement::InPlace;
+  created = true;
+  guard(name.c_str(), true, true);
+  return true;
 }
 
-bool OutputFile::openExistingFile(const char* path) {
-  // Resolved once: a symbolic link re-pointed while the tape is written
-  // cannot redirect the replacement or the clean-up to another file.
-  PathBuffer target;
-  if (!files.resolve(path, target) || !openDirectory(target.c_str())) {
+// Write permission is asked of the system rather than tried by opening the
+// file for writing, which would tell anyone watching it that it changed.
+bool OutputFile::openExistingFile(const FileIdentity& found) {
+  replaced = found;
+  replacing = true;
+  if (!files.mayWrite(directory, name.c_str())) {
     return false;
   }
-  // Opening it is the one test of write permission that holds for everyone,
-  // the superuser included. It may wait (for a lease to be broken, for the
-  // reader of a FIFO put there since the first look), so it is not held.
-  const int original = files.openExisting(directory, name.c_str(), true);
-  // Decided on the file opened, not on what the name meant a moment before.
-  if (original < 0 || !files.identify(original, replaced)) {
-    if (original >= 0) files.close(original);
-    return false;
-  }
-  if (replaced.kind != FileKind::Regular) {
-    return adopt(original);
-  }
-  if (replaced.linkCount == 1) {
-    replacing = true;
-    const InterruptionHold hold(files);
-    const Attempt replacement = openReplacement(original);
-    if (replacement != Attempt::Refused) {
-      files.close(original);
-      return replacement == Attempt::Opened;
+  if (found.linkCount == 1) {
+    original = files.lookAt(directory, name.c_str());
+    FileIdentity looked;
+    if (original >= 0 && files.identify(original, looked) && looked.isSameFileAs(found) &&
+        looked.kind == FileKind::Regular) {
+      const InterruptionHold hold(process);
+      const Attempt replacement = openReplacement();
+      if (replacement != Attempt::Refused) {
+        return replacement == Attempt::Opened;
+      }
     }
+    closeOriginal();
   }
-  replacing = false;
-  return openInPlace(original, true);
+  return reopenInPlace(true);
 }
 
-OutputFile::Attempt OutputFile::openReplacement(int original) {
+// Opening it for writing may wait (for a lease to be broken, for the reader
+// of a FIFO put there since the first look), so it is not held; what it
+// opened must be the file looked at.
+bool OutputFile::reopenInPlace(bool removable) {
+  const int opened = files.openExisting(directory, name.c_str(), true);
+  FileIdentity found;
+  if (opened < 0 || !files.identify(opened, found) || !found.isSameFileAs(replaced)) {
+    if (opened >= 0) files.close(opened);
+    return false;
+  }
+  return openInPlace(opened, removable);
+}
+
+OutputFile::Attempt OutputFile::openReplacement() {
   bool refused = false;
   descriptor = files.createTemporary(directory, temporary, refused);
   if (descriptor < 0) {
@@ -127,8 +163,8 @@ OutputFile::Attempt OutputFile::openReplacement(int original) {
     abandon();
     return Attempt::Failed;
   }
-  // A replacement that would change who owns the tape is not made: the file
-  // is written in place instead, as cp does.
+  // A replacement that would change who owns the tape, or who may read it,
+  // is not made: the file is written in place instead, as cp does.
   if (original >= 0 && !files.copyOwner(descriptor, original)) {
     abandon();
     return Attempt::Refused;
@@ -141,8 +177,8 @@ bool OutputFile::openInPlace(int opened, bool removable) {
   descriptor = opened;
   removeName = removable;
   // Another run writing this file is waited for before anything is held.
-  const bool locked = files.lock(descriptor);
-  const InterruptionHold hold(files);
+  const bool locked = lock();
+  const InterruptionHold hold(process);
   if (!locked || !files.identify(descriptor, written) || !files.truncate(descriptor)) {
     files.close(descriptor);
     descriptor = -1;
@@ -153,27 +189,40 @@ bool OutputFile::openInPlace(int opened, bool removable) {
   return true;
 }
 
+// Another run of this program holds the lock for as long as it writes a
+// tape, which is a moment; anyone else who holds it longer (a reader's
+// shared lock, say) must not keep this run waiting for ever.
+bool OutputFile::lock() {
+  constexpr int tries = 200;  // about ten seconds with the pauses between
+  for (int attempt = 0; attempt < tries; ++attempt) {
+    if (attempt > 0) process.pauseBriefly();
+    const Locking locking = files.tryLock(descriptor);
+    if (locking != Locking::Busy) return locking == Locking::Locked;
+  }
+  lockWaitedOut = true;
+  return false;
+}
+
 void OutputFile::guard(const char* guardedName, bool inPlace, bool removable) {
   partial = PartialOutput{directory, guardedName, written, descriptor, inPlace, removable};
-  files.guardPartialOutput(&partial);
+  process.guardPartialOutput(&partial);
 }
 
 bool OutputFile::store(Pieces pieces) {
   writeAll(pieces);
   const Placing placed = commit();
-  return placed == Placing::MountPoint ? storeInMountPoint(pieces) : placed == Placing::Done;
+  return placed == Placing::MountPoint || placed == Placing::Refused ? storeAnotherWay(pieces)
+                                                                     : placed == Placing::Done;
 }
 
-// A file mounted on its name cannot be replaced, only written; the
-// temporary file is gone by now.
-bool OutputFile::storeInMountPoint(Pieces pieces) {
-  const int original = files.openExisting(directory, name.c_str(), true);
-  FileIdentity found;
-  if (original < 0 || !files.identify(original, found) || !found.isSameFileAs(replaced)) {
-    if (original >= 0) files.close(original);
-    return false;
-  }
-  if (!openInPlace(original, false)) {
+// A file mounted on its name, or one in a directory that lets no file be
+// renamed, cannot be replaced, only written; the temporary file is gone or
+// emptied by now. Its name cannot be removed either.
+bool OutputFile::storeAnotherWay(Pieces pieces) {
+  if (!replacing) {
+    const InterruptionHold hold(process);
+    if (!createInPlace()) return false;
+  } else if (!reopenInPlace(false)) {
     return false;
   }
   writeAll(pieces);
@@ -196,10 +245,10 @@ void OutputFile::writeAll(Pieces pieces) {
 }
 
 Placing OutputFile::commit() {
-  const InterruptionHold hold(files);
-  if (failed ||
-      (placement == Placement::Replacing &&
-       !files.setFinalPermissions(descriptor, directory, replacing ? &replaced : nullptr))) {
+  const InterruptionHold hold(process);
+  const bool setsPermissions = placement == Placement::Replacing || created;
+  if (failed || (setsPermissions &&
+                 !files.setFinalPermissions(descriptor, directory, replacing ? original : -1))) {
     abandon();
     return Placing::Failed;
   }
@@ -211,9 +260,11 @@ Placing OutputFile::commit() {
     abandon();
     return Placing::Failed;
   }
-  files.guardPartialOutput(nullptr);
+  process.guardPartialOutput(nullptr);
   descriptor = -1;
   placement = Placement::None;
+  created = false;
+  closeOriginal();
   return placed;
 }
 
@@ -223,14 +274,28 @@ Placing OutputFile::putInPlace() {
   constexpr int tries = 40;
   Placing placed = Placing::Busy;
   for (int attempt = 0; placed == Placing::Busy && attempt < tries; ++attempt) {
-    if (attempt > 0) files.pauseBriefly();
+    if (attempt > 0) process.pauseBriefly();
     placed = files.putInPlace(descriptor, directory, temporary.c_str(), written, name.c_str());
   }
   if (placed == Placing::Busy) {
     files.discardTemporary(descriptor, directory, temporary.c_str(), written);
     placed = Placing::Failed;
   }
+  if (placed == Placing::Refused) {
+    emptyStrayTemporary();
+  }
   return placed;
+}
+
+// A temporary file that could be neither renamed nor removed keeps no tape.
+void OutputFile::emptyStrayTemporary() {
+  const int reopened = files.openExisting(directory, temporary.c_str(), false);
+  FileIdentity found;
+  if (reopened >= 0 && files.identify(reopened, found) && found.isSameFileAs(written)) {
+    files.truncate(reopened);
+  }
+  if (reopened >= 0) files.close(reopened);
+  files.removeIfSame(directory, temporary.c_str(), written);
 }
 
 // A closed in-place output is opened again to empty it: removing one of its
@@ -266,7 +331,33 @@ void OutputFile::abandon() {
     case Placement::None:
       break;
   }
-  files.guardPartialOutput(nullptr);
+  process.guardPartialOutput(nullptr);
   descriptor = -1;
   placement = Placement::None;
+  closeOriginal();
+}
+
+void OutputFile::closeOriginal() {
+  if (original >= 0) files.close(original);
+  original = -1;
+}
+
+// Compared as files, not as names: a tape written through another
+// descriptor on the same file would still be mixed with what is printed.
+bool leadsToStandardOutput(FileSystem& files, const char* path) {
+  if (*path == '\0' || files.namesSpecialFile(path)) return false;
+  PathBuffer name;
+  int held = -1;
+  const int directory = files.openDirectoryOf(path, name, held);
+  if (directory >= 0) files.close(directory);
+  if (held < 0) return false;
+  const int tape = files.duplicate(held);
+  const int console = files.duplicate(standardOutput);
+  FileIdentity tapeFile;
+  FileIdentity consoleFile;
+  const bool same = tape >= 0 && console >= 0 && files.identify(tape, tapeFile) &&
+                    files.identify(console, consoleFile) && tapeFile.isSameFileAs(consoleFile);
+  if (tape >= 0) files.close(tape);
+  if (console >= 0) files.close(console);
+  return same;
 }

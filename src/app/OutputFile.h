@@ -4,37 +4,46 @@
 #include <span>
 
 #include "app/FileSystem.h"
+#include "app/ProcessControl.h"
 
 // The output of one conversion, written so that a failure never damages what
 // was there before.
 //
 // - A regular file, new or existing, is written to a temporary file that only
 //   its owner may read, beside the file the path finally names, which then
-//   takes its place in one step with the owner, group and permissions of the
-//   file it replaces (or those of any new file).
+//   takes its place in one step with the owner, group, permissions and access
+//   list of the file it replaces (or those of any new file). The old file is
+//   only ever looked at, never opened for writing.
 // - An existing file with other names (hard links) is written in place, so
 //   that every name sees the new tape, as is one whose directory refuses a
-//   new file, whose owner the replacement could not keep, or that is a mount
-//   point. One run at a time writes such a file; if writing fails it is
-//   emptied, and its name removed unless it is a mount point.
+//   new file or lets none be renamed, whose owner or access list the
+//   replacement could not keep, or that is a mount point. Such a file is
+//   locked against other runs, for about ten seconds at most; if writing
+//   fails it is emptied, and its name removed unless it is a mount point.
+//   A new file in a directory that lets none be renamed is made under its
+//   own name, private until it is complete.
 // - A name that cannot be looked at although something has it (a dangling
 //   symbolic link, say) is refused rather than replaced.
-// - A descriptor the program holds (/dev/stdout and the like) is written
-//   through, at its position and with its flags; anything else (a FIFO, a
-//   terminal, a device) is written in place. Neither is ever emptied or removed.
+// - A descriptor the program holds (/dev/stdout and every other name of one)
+//   is written through, at its position and with its flags; anything else (a
+//   FIFO, a terminal, a device) is written in place. Neither is ever emptied
+//   or removed.
 // Only the very file opened for writing is ever truncated or removed, and
 // every file is reached through the directory that held it at the first look.
 class OutputFile {
  public:
   using Pieces = std::span<const std::span<const std::uint8_t>>;
 
-  explicit OutputFile(FileSystem& files) noexcept : files(files) {}
+  OutputFile(FileSystem& files, ProcessControl& process) noexcept
+      : files(files), process(process) {}
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
   // False when the output cannot be created or may not be written.
   bool open(const char* path);
+  // After open failed: whether another process kept the output locked.
+  bool lockedOut() const { return lockWaitedOut; }
   // Writes the pieces in order and puts the tape in place; false, with the
   // output as it was (or emptied, in place), on failure.
   bool store(Pieces pieces);
@@ -44,30 +53,43 @@ class OutputFile {
   enum class Attempt { Opened, Refused, Failed };
 
   bool openSpecial(const char* path);
+  bool openSpecialHere();
   bool adopt(int opened);
-  bool openDirectory(const char* path);
-  bool openNewFile(const char* path);
-  bool openExistingFile(const char* path);
-  Attempt openReplacement(int original);
+  bool openNewFile();
+  bool createInPlace();
+  bool openExistingFile(const FileIdentity& found);
+  bool reopenInPlace(bool removable);
+  Attempt openReplacement();
   bool openInPlace(int opened, bool removable);
-  bool storeInMountPoint(Pieces pieces);
+  bool lock();
+  bool storeAnotherWay(Pieces pieces);
   void writeAll(Pieces pieces);
   Placing commit();
   Placing putInPlace();
+  void emptyStrayTemporary();
   void guard(const char* guardedName, bool inPlace, bool removable);
   void emptyAndRemove();
   void abandon();
+  void closeOriginal();
 
   FileSystem& files;
+  ProcessControl& process;
   Placement placement = Placement::None;
   int directory = -1;
   int descriptor = -1;
+  // The file replaced, opened only to be looked at.
+  int original = -1;
   bool failed = false;
   bool replacing = false;
+  bool created = false;
   bool removeName = true;
+  bool lockWaitedOut = false;
   PathBuffer name;
   PathBuffer temporary;
   FileIdentity replaced;
   FileIdentity written;
   PartialOutput partial;
 };
+
+// Whether path leads to the file standard output writes to, by any name.
+bool leadsToStandardOutput(FileSystem& files, const char* path);

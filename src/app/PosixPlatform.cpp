@@ -17,6 +17,7 @@
 
 #include "app/FileSystem.h"
 #include "app/Platform.h"
+#include "app/ProcessControl.h"
 
 namespace {
 
@@ -47,13 +48,19 @@ bool isStillAt(int directory, const char* name, const FileIdentity& identity) {
          describe(status).isSameFileAs(identity);
 }
 
-// Every catchable signal whose default action ends the process and that
-// another process (or the terminal, or a timer) can send.
+// Every catchable signal whose default action ends the process, whether
+// another process (or the terminal, or a timer, or a watchdog) sends it or
+// the program brings it on itself. SIGPIPE and SIGXFSZ are ignored instead,
+// so that a write fails with a message.
 sigset_t terminatingSignals() {
   sigset_t signals;
   sigemptyset(&signals);
   for (const int signalNumber : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2,
-                                 SIGVTALRM, SIGPROF, SIGXCPU, SIGPOLL,
+                                 SIGVTALRM, SIGPROF, SIGXCPU, SIGPOLL, SIGABRT, SIGTRAP, SIGSYS,
+                                 SIGBUS, SIGILL, SIGFPE, SIGSEGV,
+#ifdef SIGEMT
+                                 SIGEMT,
+#endif
 #ifdef SIGPWR
                                  SIGPWR,
 #endif
@@ -113,9 +120,14 @@ extern "C" void removePartialAndDie(int signalNumber) {
   std::raise(signalNumber);
 }
 
+// The standard descriptors that were closed when the program started: the
+// null device that takes their place is no output the user named.
+unsigned closedAtStart = 0;
+
 void keepStandardDescriptorsOpen() {
   for (int descriptor = 0; descriptor <= 2; ++descriptor) {
     if (::fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) {
+      closedAtStart |= 1U << static_cast<unsigned>(descriptor);
       // open takes the lowest free descriptor, which is this one.
       static_cast<void>(::open("/dev/null", O_RDWR));
     }
@@ -138,56 +150,161 @@ std::uint64_t nameSeed() {
          (static_cast<std::uint64_t>(::getpid()) << 40U);
 }
 
-bool isDecimal(const char* text) {
-  if (*text == '\0') return false;
-  for (; *text != '\0'; ++text) {
-    if (*text < '0' || *text > '9') return false;
+// The number a name such as 12 spells, or -1.
+int descriptorNumber(const char* text) {
+  if (*text == '\0' || std::strlen(text) >= 10) return -1;
+  for (const char* digit = text; *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9') return -1;
   }
+  return std::atoi(text);
+}
+
+bool isSameDirectory(const struct stat& status, const char* path) {
+  struct stat other {};
+  return ::stat(path, &other) == 0 && other.st_dev == status.st_dev && other.st_ino == status.st_ino;
+}
+
+// Whether directory lists this program's own descriptors, under whatever
+// name it was reached (/dev/fd, /proc/self/fd, /proc/PID/fd, a thread's).
+bool isOwnDescriptorDirectory(int directory) {
+  struct stat status {};
+  return ::fstat(directory, &status) == 0 &&
+         (isSameDirectory(status, "/proc/self/fd") ||
+          isSameDirectory(status, "/proc/thread-self/fd"));
+}
+
+// Opens the directory part of path, relative to base, and copies its last
+// component into name. Opened for reading where it may be, so that its
+// default access list can be read; a directory this user may only search is
+// opened as a place.
+int openParent(int base, const char* path, PathBuffer& name) {
+  const char* slash = std::strrchr(path, '/');
+  const char* last = slash == nullptr ? path : slash + 1;
+  if (*last == '\0' || std::strcmp(last, ".") == 0 || std::strcmp(last, "..") == 0 ||
+      !name.assign(last)) {
+    return -1;
+  }
+  PathBuffer directory;
+  if (!directory.assign(slash == nullptr ? "." : slash == path ? "/" : path)) return -1;
+  if (slash != nullptr && slash != path) {
+    directory.text[static_cast<std::size_t>(slash - path)] = '\0';
+  }
+  int opened = retryInterrupted(
+      [&] { return ::openat(base, directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (opened < 0 && errno == EACCES) {
+    opened = ::openat(base, directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  return opened;
+}
+
+bool fitsDirectory(int directory, const char* name) {
+  const long longest = ::fpathconf(directory, _PC_NAME_MAX);
+  return longest <= 0 || std::strlen(name) <= static_cast<std::size_t>(longest);
+}
+
+// Access lists in the kernel's own format: a 4-byte version, then 8-byte
+// entries of a 16-bit tag, 16-bit permissions and a 32-bit id. The buffer
+// holds the largest list any file system keeps.
+constexpr const char* accessListName = "system.posix_acl_access";
+constexpr const char* defaultListName = "system.posix_acl_default";
+std::array<unsigned char, 65536> accessList;
+
+bool hasNoList(int error) { return error == ENODATA || error == ENOTSUP || error == EOPNOTSUPP; }
+
+std::uint16_t entryField(std::size_t at) {
+  return static_cast<std::uint16_t>(unsigned{accessList[at]} | (unsigned{accessList[at + 1]} << 8U));
+}
+
+// Applies a directory's default list, held in accessList, to a file created
+// with 0666, as the kernel does: the owner's, the others' and the mask's (or,
+// without a mask, the group's) permissions lose execute; named entries stay.
+// Tells the mode, and whether the file keeps a list beyond it; false for a
+// list without the three entries every list has.
+bool applyDefaultList(std::size_t length, mode_t& mode, bool& keepsList) {
+  constexpr unsigned userObject = 0x01, namedUser = 0x02, groupObject = 0x04, namedGroup = 0x08,
+                     maskEntry = 0x10, other = 0x20;
+  std::size_t owner = 0, group = 0, mask = 0, others = 0;
+  bool named = false;
+  for (std::size_t at = 4; at + 8 <= length; at += 8) {
+    const unsigned tag = entryField(at);
+    if (tag == userObject) owner = at;
+    if (tag == groupObject) group = at;
+    if (tag == maskEntry) mask = at;
+    if (tag == other) others = at;
+    named = named || tag == namedUser || tag == namedGroup;
+  }
+  const std::size_t groupClass = mask != 0 ? mask : group;
+  mode_t bits[3] = {};
+  const std::size_t classes[3] = {owner, groupClass, others};
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (classes[i] == 0) return false;
+    accessList[classes[i] + 2] &= 06U;
+    bits[i] = static_cast<mode_t>(accessList[classes[i] + 2]);
+  }
+  mode = (bits[0] << 6U) | (bits[1] << 3U) | bits[2];
+  keepsList = named || mask != 0;
   return true;
 }
 
-// The number N of a name such as /dev/fd/N, or -1.
-int descriptorNamed(const char* path) {
-  static constexpr std::pair<const char*, int> fixed[] = {
-      {"/dev/stdin", 0}, {"/dev/stdout", 1}, {"/dev/stderr", 2}};
-  for (const auto& [name, number] : fixed) {
-    if (std::strcmp(path, name) == 0) return number;
-  }
-  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
-    const std::size_t length = std::strlen(prefix);
-    const char* number = path + length;
-    if (std::strncmp(path, prefix, length) == 0 && isDecimal(number) && std::strlen(number) < 10) {
-      return std::atoi(number);
-    }
-  }
-  return -1;
-}
-
-// The permission bits the system gives a file created with 0666: those of
-// the directory's default access list where it has one, or else 0666 less
-// the umask. The list is read in the kernel's own format: a 4-byte version,
-// then 8-byte entries of a 16-bit tag, 16-bit permissions and a 32-bit id.
-mode_t newFileMode(int directory) {
-  std::array<unsigned char, 8 * 64 + 4> list{};
+// What a file created in directory with 0666 gets: the mode, and the length
+// of the access list left in accessList (0: none). False when it cannot be
+// worked out.
+bool newFileAccess(int directory, mode_t& mode, std::size_t& listLength) {
+  listLength = 0;
   const ssize_t length =
-      ::fgetxattr(directory, "system.posix_acl_default", list.data(), list.size());
-  if (length < 4 || (length - 4) % 8 != 0) {
+      ::fgetxattr(directory, defaultListName, accessList.data(), accessList.size());
+  if (length >= 0) {
+    const auto size = static_cast<std::size_t>(length);
+    bool keepsList = false;
+    if (size < 4 || (size - 4) % 8 != 0 || !applyDefaultList(size, mode, keepsList)) return false;
+    listLength = keepsList ? size : 0;
+    return true;
+  }
+  if (hasNoList(errno)) {
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    return 0666 & ~mask;
+    mode = 0666 & ~mask;
+    return true;
   }
-  constexpr unsigned userObject = 0x01, groupObject = 0x04, maskEntry = 0x10, other = 0x20;
-  mode_t owner = 0, group = 0, others = 0;
-  bool masked = false;
-  for (auto at = static_cast<std::size_t>(4); at + 8 <= static_cast<std::size_t>(length); at += 8) {
-    const unsigned tag = unsigned{list[at]} | (unsigned{list[at + 1]} << 8U);
-    const auto bits = static_cast<mode_t>(unsigned{list[at + 2]} & 06U);
-    if (tag == userObject) owner = bits;
-    if (tag == other) others = bits;
-    if (tag == maskEntry || (tag == groupObject && !masked)) group = bits;
-    masked = masked || tag == maskEntry;
+#ifdef O_TMPFILE
+  // A directory this user may not read: a nameless file made there shows
+  // what the system gives a new one, and leaves nothing behind.
+  const int probe = ::openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  struct stat status {};
+  if (probe < 0 || ::fstat(probe, &status) != 0) {
+    if (probe >= 0) ::close(probe);
+    return false;
   }
-  return (owner << 6U) | (group << 3U) | others;
+  const ssize_t probed = ::fgetxattr(probe, accessListName, accessList.data(), accessList.size());
+  const bool known = probed >= 0 || hasNoList(errno);
+  ::close(probe);
+  mode = status.st_mode & 07777;
+  listLength = probed > 0 ? static_cast<std::size_t>(probed) : 0;
+  return known;
+#else
+  return false;
+#endif
+}
+
+// Sets the access list held in accessList (or, with a length of 0, takes
+// away any the file has), then the mode.
+bool giveAccess(int descriptor, mode_t mode, std::size_t listLength) {
+  const bool listed =
+      listLength > 0
+          ? ::fsetxattr(descriptor, accessListName, accessList.data(), listLength, 0) == 0
+          : ::fremovexattr(descriptor, accessListName) == 0 || hasNoList(errno);
+  return listed && ::fchmod(descriptor, mode) == 0;
+}
+
+bool isAppendOnly(int directory) {
+#ifdef STATX_ATTR_APPEND
+  struct statx status {};
+  return ::statx(directory, "", AT_EMPTY_PATH, 0, &status) == 0 &&
+         (status.stx_attributes & status.stx_attributes_mask & STATX_ATTR_APPEND) != 0;
+#else
+  static_cast<void>(directory);
+  return false;
+#endif
 }
 
 class PosixFileSystem final : public FileSystem {
@@ -221,47 +338,83 @@ class PosixFileSystem final : public FileSystem {
     return retryInterrupted([&] { return ::read(descriptor, buffer, count); });
   }
 
-  bool namesDescriptor(const char* path, int& held) override {
-    held = descriptorNamed(path);
-    return held >= 0;
+  // Names are resolved by the system only through directories.
+  bool namesSpecialFile(const char* /*path*/) override { return false; }
+
+  int openSpecial(const char* path) override {
+    return retryInterrupted([&] { return ::open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC); });
   }
 
-  int duplicate(int held) override { return ::fcntl(held, F_DUPFD_CLOEXEC, 0); }
-
-  bool resolve(const char* path, PathBuffer& resolved) override {
-    static_assert(PathBuffer::capacity >= PATH_MAX);
-    return ::realpath(path, resolved.text.data()) != nullptr;
+  // The path is followed one symbolic link at a time, each relative to the
+  // directory that holds it, so that no name is ever looked up twice: the
+  // directory returned is the one the last look went through.
+  int openDirectoryOf(const char* path, PathBuffer& name, int& held) override {
+    constexpr int mostLinks = 40;
+    held = -1;
+    PathBuffer current;
+    if (!current.assign(path)) return -1;
+    int base = AT_FDCWD;
+    for (int links = 0;; ++links) {
+      const int directory = openParent(base, current.c_str(), name);
+      if (base != AT_FDCWD) ::close(base);
+      if (directory < 0) return -1;
+      const int number = descriptorNumber(name.c_str());
+      if (number >= 0 && isOwnDescriptorDirectory(directory)) {
+        ::close(directory);
+        held = number;
+        return -1;
+      }
+      struct stat status {};
+      const bool found = ::fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+      if (!found || !S_ISLNK(status.st_mode)) {
+        // A link that leads nowhere may be meant for a file elsewhere.
+        const bool dangling = !found && links > 0;
+        if (dangling || !fitsDirectory(directory, name.c_str())) {
+          ::close(directory);
+          return -1;
+        }
+        return directory;
+      }
+      const ssize_t length = links < mostLinks ? ::readlinkat(directory, name.c_str(),
+                                                              current.text.data(),
+                                                              PathBuffer::capacity - 1)
+                                               : -1;
+      if (length <= 0 || static_cast<std::size_t>(length) >= PathBuffer::capacity - 1) {
+        ::close(directory);
+        return -1;
+      }
+      current.text[static_cast<std::size_t>(length)] = '\0';
+      base = directory;
+    }
   }
 
-  // Opened for reading where it may be, so that its default access list can
-  // be read; a directory this user may only search is opened as a place.
-  int openDirectoryOf(const char* path, PathBuffer& name) override {
-    const char* slash = std::strrchr(path, '/');
-    const char* last = slash == nullptr ? path : slash + 1;
-    if (*last == '\0' || std::strcmp(last, ".") == 0 || std::strcmp(last, "..") == 0 ||
-        !name.assign(last)) {
+  int duplicate(int held) override {
+    if (held >= 0 && held <= 2 && (closedAtStart & (1U << static_cast<unsigned>(held))) != 0) {
+      errno = EBADF;
       return -1;
     }
-    PathBuffer directory;
-    if (!directory.assign(slash == nullptr ? "." : slash == path ? "/" : path)) return -1;
-    if (slash != nullptr && slash != path)
-      directory.text[static_cast<std::size_t>(slash - path)] = '\0';
-    int opened = retryInterrupted(
-        [&] { return ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-    if (opened < 0 && errno == EACCES) {
-      opened = ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    }
-    const long longest = opened >= 0 ? ::fpathconf(opened, _PC_NAME_MAX) : -1;
-    if (longest > 0 && std::strlen(last) > static_cast<std::size_t>(longest)) {
-      ::close(opened);
-      return -1;
-    }
-    return opened;
+    return ::fcntl(held, F_DUPFD_CLOEXEC, 0);
   }
 
-  bool existsAt(int directory, const char* name) override {
+  bool identifyAt(int directory, const char* name, FileIdentity& identity) override {
     struct stat status {};
-    return ::fstatat(directory, name, &status, AT_SYMLINK_NOFOLLOW) == 0;
+    if (::fstatat(directory, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    identity = describe(status);
+    return true;
+  }
+
+  // Read-only and without waiting (for a lease to be broken, say); a file
+  // this user may write but not read is looked at as a place.
+  int lookAt(int directory, const char* name) override {
+    const int descriptor = retryInterrupted([&] {
+      return ::openat(directory, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    });
+    if (descriptor >= 0 || errno != EACCES) return descriptor;
+    return ::openat(directory, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  }
+
+  bool mayWrite(int directory, const char* name) override {
+    return ::faccessat(directory, name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
   }
 
   int openExisting(int directory, const char* name, bool wait) override {
@@ -274,23 +427,26 @@ class PosixFileSystem final : public FileSystem {
     return descriptor;
   }
 
-  int openSpecial(const char* path) override {
-    return retryInterrupted([&] { return ::open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC); });
+  Locking tryLock(int descriptor) override {
+    if (retryInterrupted([&] { return ::flock(descriptor, LOCK_EX | LOCK_NB); }) == 0) {
+      return Locking::Locked;
+    }
+    if (errno == EWOULDBLOCK) return Locking::Busy;
+    return errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL ? Locking::Locked
+                                                                      : Locking::Failed;
   }
 
-  bool lock(int descriptor) override {
-    if (retryInterrupted([&] { return ::flock(descriptor, LOCK_EX); }) == 0) return true;
-    return errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL;
-  }
-
+  // A directory that lets no file be renamed or removed would keep the
+  // temporary file under its stray name.
   int createTemporary(int directory, PathBuffer& name, bool& refused) override {
+    if (isAppendOnly(directory)) {
+      refused = true;
+      return -1;
+    }
     std::uint64_t seed = nameSeed();
     for (int attempt = 0; attempt < 100; ++attempt, seed = seed * 6364136223846793005U + 1) {
       temporaryName(seed, name);
-      const int descriptor = retryInterrupted([&] {
-        return ::openat(directory, name.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-      });
+      const int descriptor = createNew(directory, name.c_str());
       if (descriptor >= 0) return descriptor;
       if (errno != EEXIST) {
         refused = errno == EACCES || errno == EPERM || errno == EROFS;
@@ -300,17 +456,38 @@ class PosixFileSystem final : public FileSystem {
     return -1;
   }
 
+  int createNew(int directory, const char* name) override {
+    return retryInterrupted([&] {
+      return ::openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    });
+  }
+
+  // The access list is carried over only once the tape is complete; here it
+  // must merely be readable.
   bool copyOwner(int descriptor, int original) override {
     struct stat status {};
     return ::fstat(original, &status) == 0 &&
-           ::fchown(descriptor, status.st_uid, status.st_gid) == 0;
+           ::fchown(descriptor, status.st_uid, status.st_gid) == 0 &&
+           (::fgetxattr(original, accessListName, nullptr, 0) >= 0 || hasNoList(errno));
   }
 
-  // After the owner: changing the owner clears the set-user and set-group bits.
-  bool setFinalPermissions(int descriptor, int directory, const FileIdentity* replaced) override {
-    const mode_t mode =
-        replaced != nullptr ? static_cast<mode_t>(replaced->permissions) : newFileMode(directory);
-    return ::fchmod(descriptor, mode) == 0;
+  // After the owner: changing the owner clears the set-user and set-group
+  // bits. What a new file would get but cannot be worked out leaves the tape
+  // its owner's alone.
+  bool setFinalPermissions(int descriptor, int directory, int original) override {
+    if (original < 0) {
+      mode_t mode = 0;
+      std::size_t listLength = 0;
+      return newFileAccess(directory, mode, listLength) ? giveAccess(descriptor, mode, listLength)
+                                                        : ::fchmod(descriptor, 0600) == 0;
+    }
+    struct stat status {};
+    if (::fstat(original, &status) != 0) return false;
+    const ssize_t length =
+        ::fgetxattr(original, accessListName, accessList.data(), accessList.size());
+    if (length < 0 && !hasNoList(errno)) return false;
+    return giveAccess(descriptor, status.st_mode & 07777,
+                      length > 0 ? static_cast<std::size_t>(length) : 0);
   }
 
   bool truncate(int descriptor) override { return ::ftruncate(descriptor, 0) == 0; }
@@ -327,24 +504,29 @@ class PosixFileSystem final : public FileSystem {
     if (::close(descriptor) == 0) {
       placed = ::renameat(directory, from, directory, to) == 0 ? Placing::Done
                : errno == EBUSY                                ? Placing::MountPoint
+               : errno == EPERM                                ? Placing::Refused
                                                                : Placing::Failed;
     }
-    if (placed != Placing::Done) removeIfSame(directory, from, identity);
+    if (placed == Placing::Failed || placed == Placing::MountPoint) {
+      removeIfSame(directory, from, identity);
+    }
     return placed;
   }
 
-  void discardTemporary(int descriptor, int directory, const char* name,
-                        const FileIdentity& identity) override {
-    if (descriptor >= 0) ::close(descriptor);
-    removeIfSame(directory, name, identity);
-  }
+  // Nothing on POSIX removes a file but its name.
+  bool removeOpen(int /*descriptor*/) override { return false; }
 
   bool removeIfSame(int directory, const char* name, const FileIdentity& identity) override {
     return isStillAt(directory, name, identity) && ::unlinkat(directory, name, 0) == 0;
   }
+};
 
-  // Nothing on POSIX makes a placing Busy.
-  void pauseBriefly() override {}
+class PosixProcess final : public ProcessControl {
+ public:
+  void pauseBriefly() override {
+    const struct timespec pause {0, 50'000'000};
+    ::nanosleep(&pause, nullptr);
+  }
 
   void guardPartialOutput(const PartialOutput* partial) override {
     cleanupArmed = 0;
@@ -373,6 +555,11 @@ class PosixFileSystem final : public FileSystem {
 
 FileSystem& systemFileSystem() {
   static PosixFileSystem instance;
+  return instance;
+}
+
+ProcessControl& systemProcess() {
+  static PosixProcess instance;
   return instance;
 }
 

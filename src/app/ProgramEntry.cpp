@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "BuildDate.h"
+#include "app/OutputFile.h"
 #include "app/TapeWriter.h"
 #include "app/UsageTable.h"
 #include "option/Parser.h"
@@ -109,6 +110,15 @@ int convertSelected(const CommandLine& line, const ConversionChannels& channels)
   return convertHeaderless(line.positionals[0], line.positionals[1], line.isSet(RAW), channels);
 }
 
+// Whether the command line names exactly one conversion with the right
+// number of file names, as convertSelected runs it.
+bool selectsConversion(const CommandLine& line) {
+  if (line.isSet(UNRECOGNISED) || line.optionCount > 1) return false;
+  const std::int32_t fileCount = line.positionalCount;
+  if (line.isSet(BASIC)) return fileCount == 3 || fileCount == 4;
+  return fileCount == (line.isSet(CODE) ? 4 : 2);
+}
+
 void printBanner(bool withLeadingEmptyLine, std::ostream& console) {
   if (withLeadingEmptyLine) {
     console.put('\n');
@@ -129,7 +139,7 @@ int printUsage(std::ostream& console) {
 }  // namespace
 
 int programEntry(int argumentCount, const char* const* argumentVector, FileSystem& files,
-                 std::ostream& console) {
+                 ProcessControl& process, std::ostream& console) {
   // Without even the program's name this is a call without arguments.
   const std::int32_t count = argumentCount > 0 ? argumentCount - 1 : 0;
   const char* const* arguments = argumentCount > 0 ? argumentVector + 1 : argumentVector;
@@ -142,17 +152,24 @@ int programEntry(int argumentCount, const char* const* argumentVector, FileSyste
   if (parser.failed) {
     return 1;
   }
-  printBanner(count > 0, console);
-  // A banner that could not be written does not fail a conversion: its tape
-  // is what the run is for.
-  if (count == 0 || optionsByIndex[HELP].isSet()) {
-    return printUsage(console);
-  }
   const CommandLine line{arguments,
                          count,
                          parser.occurrenceCount,
                          parser.positionalCount,
                          parser.positionals,
                          optionsByIndex.get()};
-  return convertSelected(line, ConversionChannels{files, console});
+  const bool printsUsage = count == 0 || optionsByIndex[HELP].isSet();
+  // A tape sent to standard output is all that goes there, so that the
+  // stream is a tape any reader takes; an error line still follows it.
+  const bool tapeOnConsole = !printsUsage && selectsConversion(line) &&
+                             leadsToStandardOutput(files, line.positionals[1]);
+  if (!tapeOnConsole) {
+    printBanner(count > 0, console);
+  }
+  // A banner that could not be written does not fail a conversion: its tape
+  // is what the run is for.
+  if (printsUsage) {
+    return printUsage(console);
+  }
+  return convertSelected(line, ConversionChannels{files, process, console});
 }

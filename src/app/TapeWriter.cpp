@@ -116,11 +116,13 @@ Failure loadInput(FileSystem& files, const char* inputPath, const char* outputPa
 
 // Writes the pieces in order through an output that a failure leaves as it
 // was before.
-Failure writeTape(FileSystem& files, const char* outputPath,
+// An output that another process kept locked exists and could not be
+// written.
+Failure writeTape(const ConversionChannels& channels, const char* outputPath,
                   std::initializer_list<std::span<const std::uint8_t>> pieces) {
-  OutputFile output(files);
+  OutputFile output(channels.files, channels.process);
   if (!output.open(outputPath)) {
-    return Failure::CannotCreate;
+    return output.lockedOut() ? Failure::CannotWrite : Failure::CannotCreate;
   }
   return output.store({pieces.begin(), pieces.size()}) ? Failure::None : Failure::CannotWrite;
 }
@@ -163,9 +165,9 @@ std::array<std::uint8_t, 10> paddedName(const char* tapeName) {
 }
 
 Failure convertWithHeader(const char* inputPath, const char* outputPath, TapeHeader header,
-                          FileSystem& files) {
+                          const ConversionChannels& channels) {
   std::size_t size = 0;
-  const Failure failure = loadInput(files, inputPath, outputPath, 1, largestFramedInput, size);
+  const Failure failure = loadInput(channels.files, inputPath, outputPath, 1, largestFramedInput, size);
   if (failure != Failure::None) {
     return failure;
   }
@@ -176,7 +178,7 @@ Failure convertWithHeader(const char* inputPath, const char* outputPath, TapeHea
   const auto headerBlock = encodeHeaderBlock(header);
   const auto block = frameDataBlock(size);
   const auto length = lengthField(block.size());
-  return writeTape(files, outputPath, {headerBlock, length, block});
+  return writeTape(channels, outputPath, {headerBlock, length, block});
 }
 
 }  // namespace
@@ -206,7 +208,7 @@ int convertHeaderless(const char* inputPath, const char* outputPath, bool raw,
     const auto block =
         raw ? std::span<const std::uint8_t>(workingBuffer.data(), size) : frameDataBlock(size);
     const auto length = lengthField(block.size());
-    failure = writeTape(channels.files, outputPath, {length, block});
+    failure = writeTape(channels, outputPath, {length, block});
   }
   return report(failure, channels.console);
 }
@@ -218,7 +220,7 @@ int convertBasic(const char* inputPath, const char* outputPath, const char* tape
   header.name = paddedName(tapeName);
   const bool autoStarts = startLine.has_value() && !startLine->negative;
   header.parameter1 = autoStarts ? startLine->low16 : noAutoStart;
-  return report(convertWithHeader(inputPath, outputPath, header, channels.files), channels.console);
+  return report(convertWithHeader(inputPath, outputPath, header, channels), channels.console);
 }
 
 int convertCode(const char* inputPath, const char* outputPath, const char* tapeName,
@@ -228,5 +230,5 @@ int convertCode(const char* inputPath, const char* outputPath, const char* tapeN
   header.name = paddedName(tapeName);
   header.parameter1 = startAddress.low16;
   header.parameter2 = noAutoStart;
-  return report(convertWithHeader(inputPath, outputPath, header, channels.files), channels.console);
+  return report(convertWithHeader(inputPath, outputPath, header, channels), channels.console);
 }

@@ -8,11 +8,13 @@
 #include <string_view>
 
 #include "app/FileSystem.h"
+#include "app/ProcessControl.h"
 #include "app/StartValue.h"
 
 // Where a conversion reads and writes files, and where it reports failure.
 struct ConversionChannels {
   FileSystem& files;
+  ProcessControl& process;
   std::ostream& console;
 };
 

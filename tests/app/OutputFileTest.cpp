@@ -36,7 +36,7 @@ bool store(OutputFile& output) {
 bool writeNewTape(
     VirtualFileSystem& files, const std::string& path,
     const std::function<void()>& meanwhile = [] {}) {
-  OutputFile output(files);
+  OutputFile output(files, files);
   if (!output.open(path.c_str())) return false;
   meanwhile();
   return store(output);
@@ -60,6 +60,7 @@ TEST(OutputFile, ARegularOutputIsReplacedThroughATemporaryFile) {
     EXPECT_NE(files.guarded(), nullptr) << "no clean-up armed while writing";
     EXPECT_EQ(files.paths(), (Paths{".reelmake-1", "out.tap"}));
     EXPECT_EQ(files.contents("out.tap"), oldTape);
+    EXPECT_EQ(files.writeOpens("out.tap"), 0u) << "the old tape was opened for writing";
   }));
   EXPECT_EQ(files.contents("out.tap"), wholeTape);
   EXPECT_EQ(files.permissionsOf("out.tap"), 0604u);
@@ -94,7 +95,12 @@ TEST(OutputFile, OutputsThatCannotBeReplacedAreWrittenInPlace) {
       {"locked directory", [](VirtualFileSystem& f) { f.makeDirectory("d", false); }},
       {"other owner", [](VirtualFileSystem& f) { f.giveAway("d/out.tap"); }},
       {"owner not kept", [](VirtualFileSystem& f) { f.failOn(Op::CopyOwner); }},
+      {"not looked at", [](VirtualFileSystem& f) { f.failOn(Op::LookAt); }},
       {"mount point", [](VirtualFileSystem& f) { f.mountPoints = {"d/out.tap"}; }},
+      {"lock taken for a while", [](VirtualFileSystem& f) {
+         f.link("d/out.tap", "other.tap");
+         f.busyLocks = 199;
+       }},
   };
   for (const Case& c : cases) {
     VirtualFileSystem files;
@@ -106,7 +112,7 @@ TEST(OutputFile, OutputsThatCannotBeReplacedAreWrittenInPlace) {
     })) << c.what;
     EXPECT_EQ(files.contents("d/out.tap"), wholeTape) << c.what;
     EXPECT_EQ(files.permissionsOf("d/out.tap"), 0640u) << c.what;
-    EXPECT_EQ(files.calls(Op::Lock), 1u) << c.what;
+    EXPECT_EQ(files.calls(Op::Lock), files.pauses + 1) << c.what;
     EXPECT_EQ(files.calls(Op::Truncate), 1u) << c.what;
     expectCleanFinish(files);
   }
@@ -136,13 +142,12 @@ TEST(OutputFile, OutputsThatMayNotBeWrittenAreRefusedUntouched) {
 TEST(OutputFile, AFailedReplacementLeavesTheOldTapeOrNoFile) {
   // operationCount: the disk fills up, and a write takes nothing.
   for (const Op failing :
-       {Op::Resolve, Op::OpenDirectory, Op::OpenExisting, Op::Identify, Op::CreateTemporary,
+       {Op::OpenDirectory, Op::IdentifyAt, Op::MayWrite, Op::Identify, Op::CreateTemporary,
         Op::Write, Op::SetFinalPermissions, Op::Close, Op::PutInPlace, Op::operationCount}) {
     for (const bool existing : {true, false}) {
       // A new file looks at no old one (and one that cannot be identified is
       // left behind rather than removed by its name alone).
-      if (!existing &&
-          (failing == Op::Resolve || failing == Op::OpenExisting || failing == Op::Identify)) {
+      if (!existing && (failing == Op::MayWrite || failing == Op::Identify)) {
         continue;
       }
       VirtualFileSystem files;
@@ -179,7 +184,7 @@ TEST(OutputFile, AFailedWriteInPlaceLeavesNoPartialTapeUnderAnyName) {
       {Op::Truncate, 0, false, oldTape, true},
       {Op::Lock, 0, false, oldTape, true},
       {Op::Identify, 1, false, oldTape, true},
-      {Op::OpenExisting, 1, true, oldTape, true},  // a mount point that cannot be reopened
+      {Op::OpenExisting, 0, true, oldTape, true},  // a mount point that cannot be reopened
       {Op::Identify, 2, true, oldTape, true},      // or cannot be looked at once reopened
       {Op::Lock, 0, true, oldTape, true},
       {Op::operationCount, 0, false, {}, false},  // dropped without being stored
@@ -195,7 +200,7 @@ TEST(OutputFile, AFailedWriteInPlaceLeavesNoPartialTapeUnderAnyName) {
     files.writeChunk = 2;
     files.failOn(c.failing, c.succeeding);
     if (c.failing == Op::operationCount) {
-      OutputFile output(files);
+      OutputFile output(files, files);
       ASSERT_TRUE(output.open("out.tap"));
     } else {
       EXPECT_FALSE(writeNewTape(files, "out.tap")) << c.failing;
@@ -220,7 +225,7 @@ TEST(OutputFile, AFileThatTookTheNameMeanwhileIsLeftAlone) {
   mounted.create("out.tap", oldTape);
   mounted.mountPoints = {"out.tap"};
   mounted.beforeEach = [&](Op operation) {
-    if (operation == Op::OpenExisting && mounted.calls(Op::OpenExisting) == 1) {
+    if (operation == Op::OpenExisting && mounted.calls(Op::OpenExisting) == 0) {
       mounted.create("out.tap", {'u'});
     }
   };
@@ -244,16 +249,62 @@ TEST(OutputFile, ABusyTargetIsTriedAgainForAWhile) {
   }
 }
 
+// Anyone else's lock (a reader's, say) keeps the run waiting ten seconds at
+// most; the file is then left as it was, and the run says it could not write.
+TEST(OutputFile, ALockHeldTooLongFailsTheRunAndLeavesTheFile) {
+  VirtualFileSystem files;
+  files.create("out.tap", oldTape);
+  files.link("out.tap", "other.tap");
+  files.busyLocks = 200;
+  OutputFile output(files, files);
+  EXPECT_FALSE(output.open("out.tap"));
+  EXPECT_TRUE(output.lockedOut());
+  EXPECT_EQ(files.pauses, 199u);
+  EXPECT_EQ(files.contents("other.tap"), oldTape);
+  EXPECT_EQ(files.calls(Op::Truncate), 0u);
+}
+
+// A directory whose files cannot be renamed or removed, and that did not
+// say so beforehand: the finished temporary file is emptied, and the tape
+// written in place, or made under its own name, privately until complete.
+TEST(OutputFile, ADirectoryThatRefusesRenamingGetsTheTapeInPlace) {
+  for (const bool existing : {true, false}) {
+    VirtualFileSystem files;
+    files.makeAppendOnly("d");
+    if (existing) {
+      files.create("d/out.tap", oldTape);
+      files.setPermissions("d/out.tap", 0640);
+    }
+    files.beforeEach = [&](Op operation) {
+      if (operation == Op::Write && files.holds("d/out.tap") && files.calls(Op::PutInPlace) > 0) {
+        EXPECT_EQ(files.permissionsOf("d/out.tap"), existing ? 0640u : 0600u);
+      }
+    };
+    ASSERT_TRUE(writeNewTape(files, "d/out.tap")) << existing;
+    EXPECT_EQ(files.contents("d/out.tap"), wholeTape);
+    EXPECT_EQ(files.permissionsOf("d/out.tap"), existing ? 0640u : 0644u);
+    EXPECT_EQ(files.paths(), (Paths{"d/.reelmake-1", "d/out.tap"}));
+    EXPECT_EQ(files.contents("d/.reelmake-1"), Bytes{}) << "a tape left under a stray name";
+    EXPECT_TRUE(files.allClosed());
+  }
+}
+
 // /dev/stdout and the like: the tape goes through the descriptor, after
 // what it holds, and nothing behind it is emptied, replaced or removed.
+// A chain of symbolic links to one is followed there as well.
 TEST(OutputFile, ADescriptorTheProgramHoldsIsWrittenThrough) {
   VirtualFileSystem files;
   files.create("log", {'h'});
   files.holdOpen(1, "log");
-  for (const bool fails : {false, true}) {
+  files.symlink("/dev/fd/1", "d/stdout");
+  files.symlink("d/stdout", "chain");
+  Bytes expected = {'h'};
+  for (const char* path : {"/dev/fd/1", "chain", "/dev/fd/1"}) {
+    const bool fails = files.calls(Op::Write) > 0 && std::string(path) == "/dev/fd/1";
     if (fails) files.failOn(Op::Write);
-    EXPECT_EQ(writeNewTape(files, "/dev/fd/1"), !fails);
-    EXPECT_EQ(files.contents("log"), join({{'h'}, wholeTape}));
+    EXPECT_EQ(writeNewTape(files, path), !fails) << path;
+    if (!fails) expected = join({expected, wholeTape});
+    EXPECT_EQ(files.contents("log"), expected) << path;
     EXPECT_EQ(files.calls(Op::Truncate) + files.calls(Op::CreateTemporary), 0u);
     expectCleanFinish(files);
   }
@@ -275,7 +326,7 @@ TEST(OutputFile, SpecialFilesAreWrittenInPlaceAndNeverRemoved) {
 
   files.failOn(Op::Write, SIZE_MAX);  // writes work again
   files.beforeEach = [&](Op operation) {
-    if (operation == Op::OpenSpecial) files.create("fifo", oldTape);
+    if (operation == Op::OpenExisting) files.create("fifo", oldTape);
   };
   EXPECT_FALSE(writeNewTape(files, "fifo"));
   EXPECT_EQ(files.contents("fifo"), oldTape);

@@ -2,7 +2,9 @@
 // permission bits and users, links, umask, file-size limits, signals at an
 // exact system call, concurrent runs and closed standard descriptors.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -282,6 +284,13 @@ struct stat statusOf(const std::string& path) {
   return status;
 }
 
+// The access list of path in the system's own form; empty for none.
+std::string accessListOf(const std::string& path) {
+  char list[4096];
+  const ssize_t length = ::getxattr(path.c_str(), "system.posix_acl_access", list, sizeof list);
+  return length > 0 ? std::string(list, static_cast<std::size_t>(length)) : std::string();
+}
+
 std::uintmax_t inodeOf(const std::string& path) {
   struct stat status {};
   return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
@@ -328,40 +337,63 @@ TEST_F(OutputKinds, AFailedWriteLeavesNoPartialTape) {
 enum class Moment { Begun, PartWritten, InPlace };
 
 TEST_F(OutputKinds, AnInterruptionLeavesNoPartialTapeAndEndsTheProgramByItsSignal) {
-  const int signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM, SIGUSR1,
-                         SIGUSR2, SIGPROF, SIGVTALRM, SIGXCPU, SIGRTMIN};
+  const int signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2,
+                         SIGPROF, SIGVTALRM, SIGXCPU, SIGRTMIN, SIGABRT, SIGTRAP, SIGSYS,
+                         SIGBUS,  SIGILL,  SIGFPE,    SIGSEGV};
   std::size_t next = 0;
-  for (const OutputCase& c : outputCases) {
-    for (const Moment moment : {Moment::Begun, Moment::PartWritten, Moment::InPlace}) {
-      const int signal = signals[next++ % std::size(signals)];
-      // In place, a whole tape is still guarded until the file is closed.
-      if (!canTry(c) || (moment == Moment::InPlace && c.inPlace)) continue;
-      SCOPED_TRACE(c.path + std::string(" naming ") + c.holder + ", signal " +
-                   std::to_string(signal) + ", moment " + std::to_string(static_cast<int>(moment)));
-      prepare(c);
-      ProgramRunOptions interrupted;
-      interrupted.atEachSystemCall = [&] {
-        const bool now = moment == Moment::Begun         ? outputBegunBeside(c.holder)
-                         : moment == Moment::PartWritten ? partialTapeBeside(c.holder)
-                                                         : tapeInPlace(c.holder);
-        if (now) expectPrivateTemporaries(c.holder);
-        return now ? signal : 0;
-      };
-      const ProgramResult result = runOn(c, interrupted);
-      if (result.status == cannotTraceStatus) {
-        SKIP_OR_FAIL_UNTRACED();
+  // Round after round of the kinds and moments, until every signal was sent.
+  while (next < std::size(signals)) {
+    for (const OutputCase& c : outputCases) {
+      for (const Moment moment : {Moment::Begun, Moment::PartWritten, Moment::InPlace}) {
+        // In place, a whole tape is still guarded until the file is closed.
+        if (!canTry(c) || (moment == Moment::InPlace && c.inPlace)) continue;
+        const int signal = signals[next++ % std::size(signals)];
+        SCOPED_TRACE(c.path + std::string(" naming ") + c.holder + ", signal " +
+                     std::to_string(signal) + ", moment " +
+                     std::to_string(static_cast<int>(moment)));
+        prepare(c);
+        ProgramRunOptions interrupted;
+        interrupted.atEachSystemCall = [&] {
+          const bool now = moment == Moment::Begun         ? outputBegunBeside(c.holder)
+                           : moment == Moment::PartWritten ? partialTapeBeside(c.holder)
+                                                           : tapeInPlace(c.holder);
+          if (now) expectPrivateTemporaries(c.holder);
+          return now ? signal : 0;
+        };
+        const ProgramResult result = runOn(c, interrupted);
+        if (result.status == cannotTraceStatus) {
+          SKIP_OR_FAIL_UNTRACED();
+        }
+        ASSERT_TRUE(result.signalled) << "the moment never came";
+        expectRun(result, 128 + signal, "");
+        if (moment == Moment::InPlace) {
+          EXPECT_EQ(tape(c.holder), newTape);
+          EXPECT_EQ(leftovers(), std::vector<std::string>{});
+        } else {
+          expectNoPartialTape(c);
+        }
+        fs::remove(dir / "core");
       }
-      ASSERT_TRUE(result.signalled) << "the moment never came";
-      expectRun(result, 128 + signal, "");
-      if (moment == Moment::InPlace) {
-        EXPECT_EQ(tape(c.holder), newTape);
-        EXPECT_EQ(leftovers(), std::vector<std::string>{});
-      } else {
-        expectNoPartialTape(c);
-      }
-      fs::remove(dir / "core");
     }
   }
+}
+
+// Whoever started the program had it ignore the signal (nohup, say): it
+// stays ignored, and the run ends normally with the whole tape.
+TEST_F(PosixEndToEnd, ASignalIgnoredAtTheStartStaysIgnored) {
+  input(newData);
+  input(earlierTape, "out.tap");
+  fs::create_hard_link(dir / "out.tap", dir / "other.tap");
+  ProgramRunOptions ignoring;
+  ignoring.ignoredSignal = SIGTERM;
+  ignoring.atEachSystemCall = [&] { return partialTapeBeside("out.tap") ? SIGTERM : 0; };
+  const ProgramResult result = run({"in.bin", "out.tap"}, ignoring);
+  if (result.status == cannotTraceStatus) {
+    SKIP_OR_FAIL_UNTRACED();
+  }
+  ASSERT_TRUE(result.signalled) << "the moment never came";
+  expectRun(result, 0, "");
+  EXPECT_EQ(tape("other.tap"), newTape);
 }
 
 // Whoever started the program blocked the signal: it stays blocked, and the
@@ -442,19 +474,85 @@ TEST_F(PosixEndToEnd, ADirectorySwappedWhileWritingCannotRedirectTheTape) {
 }
 
 // The tape goes after what standard output holds, whether it appends or
-// not: the file behind it is neither replaced nor emptied.
+// not, and alone, so that the stream is a tape: the file behind it is
+// neither replaced nor emptied, whatever the name, and a failed run adds
+// its error line alone.
 TEST_F(PosixEndToEnd, StandardOutputAsTheOutputIsWrittenThrough) {
   input({1, 2, 3});
+  fs::create_symlink("/dev/stdout", dir / "log");
+  fs::create_symlink("log", dir / "chain");
   for (const auto& [name, append] :
-       {std::pair{"/dev/stdout", false}, {"/dev/fd/1", true}, {"/proc/self/fd/1", false}}) {
+       {std::pair{"/dev/stdout", false}, {"/dev/fd/1", true}, {"/proc/self/fd/1", false},
+        {"/dev//stdout", true}, {"/proc/thread-self/fd/1", true}, {"chain", true}}) {
     SCOPED_TRACE(name);
     ProgramRunOptions options;
     options.outputBefore = "header";
     options.appendOutput = append;
     const ProgramResult result = run({"-r", "in.bin", name}, options);
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "header\n" + banner() + "\n" + std::string("\x03\x00\x01\x02\x03", 5));
+    EXPECT_EQ(result.out, "header" + std::string("\x03\x00\x01\x02\x03", 5));
   }
+  input(Bytes(65536, 1), "long.bin");
+  const ProgramResult failed = run({"-r", "long.bin", "/dev/stdout"});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.out, errorTooLong);
+  EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+// A replaced tape keeps exactly the access list it had, and one that had
+// none gets none, whatever the directory hands down.
+TEST_F(PosixEndToEnd, AReplacedTapeKeepsItsAccessList) {
+  input(newData);
+  input(earlierTape, "secret.tap");
+  fs::create_directory(dir / "shared");
+  input(earlierTape, "shared/plain.tap");
+  fs::permissions(dir / "secret.tap", mode(0640));
+  const std::string setUp = "setfacl -m u:nobody:r,g::- " + utf8Of(dir / "secret.tap") +
+                            " && setfacl -d -m u:nobody:rw " + utf8Of(dir / "shared") +
+                            " 2>/dev/null";
+  if (std::system(setUp.c_str()) != 0) GTEST_SKIP() << "no access lists here";
+  const std::string before = accessListOf(dir / "secret.tap");
+  ASSERT_FALSE(before.empty());
+  expectRun(run({"in.bin", "secret.tap"}), 0, "");
+  expectRun(run({"in.bin", "shared/plain.tap"}), 0, "");
+  EXPECT_EQ(tape("secret.tap"), newTape);
+  EXPECT_EQ(accessListOf(dir / "secret.tap"), before);
+  EXPECT_EQ(accessListOf(dir / "shared/plain.tap"), "");
+  EXPECT_EQ(statusOf(dir / "shared/plain.tap").st_mode & 07777, 0644u);
+}
+
+// A shared lock that another process keeps (a reader, say) holds an
+// in-place run back for about ten seconds, not for ever; the file stays.
+TEST_F(PosixEndToEnd, ALockHeldByAnotherProcessEndsTheRunInTime) {
+  input(newData);
+  input(earlierTape, "out.tap");
+  fs::create_hard_link(dir / "out.tap", dir / "other.tap");
+  const int reader = ::open((dir / "out.tap").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(reader, LOCK_SH), 0);
+  ProgramRunOptions bounded;
+  bounded.timeLimitSeconds = 25;
+  expectRun(run({"in.bin", "out.tap"}, bounded), 1, errorWrite);
+  ::close(reader);
+  EXPECT_EQ(tape("other.tap"), earlierTape);
+}
+
+// A directory whose files may be added but never renamed or removed: the
+// tape is written in place, or made under its own name, and nothing is left
+// under another name.
+TEST_F(PosixEndToEnd, AnAppendOnlyDirectoryGetsTheTapeUnderItsOwnName) {
+  input(newData);
+  fs::create_directory(dir / "log");
+  input(earlierTape, "log/old.tap");
+  const std::string appendOnly = "chattr +a " + utf8Of(dir / "log") + " 2>/dev/null";
+  if (std::system(appendOnly.c_str()) != 0) GTEST_SKIP() << "no append-only directories here";
+  const ProgramResult existing = run({"in.bin", "log/old.tap"});
+  const ProgramResult created = run({"in.bin", "log/new.tap"});
+  const std::string undo = "chattr -a " + utf8Of(dir / "log");
+  ASSERT_EQ(std::system(undo.c_str()), 0);
+  expectRun(existing, 0, "");
+  expectRun(created, 0, "");
+  EXPECT_EQ(tape("log/old.tap"), newTape);
+  EXPECT_EQ(tape("log/new.tap"), newTape);
   EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
@@ -538,29 +636,82 @@ TEST_F(PosixEndToEnd, ATapeKeepsItsOwner) {
 }
 
 // A closed standard descriptor must not be left for the first file the
-// program opens: whatever goes to that stream would go into the file. Only
-// the names /dev/stdin, /dev/stdout and /dev/stderr show what took its place,
-// since nothing is printed while a file is open. The null device lets each
-// run succeed; without it /dev/stdin cannot be opened, and a tape for a closed
-// /dev/stdout would be made in /dev, where the user nobody cannot create files.
-TEST_F(PosixEndToEnd, ClosedStandardDescriptorsAreTakenByTheNullDevice) {
+// program opens: whatever goes to that stream would go into the file. The
+// null device takes its place, which is no output anyone named: a tape for a
+// standard output or error closed at the start is refused, under any name,
+// as cp and cat refuse it. Standard input closed reads as empty.
+TEST_F(PosixEndToEnd, ClosedStandardDescriptorsAreNeverWrittenTo) {
   input({1, 2, 3});
+  fs::create_symlink("/dev//stderr", dir / "errors");
   const struct {
     int descriptor;
     Arguments arguments;
+    int status;
   } cases[] = {
-      {0, {"/dev/stdin", "out.tap"}},
-      {1, {"in.bin", "/dev/stdout"}},
-      {2, {"in.bin", "/dev/stderr"}},
+      {0, {"/dev/stdin", "out.tap"}, 0},
+      {1, {"in.bin", "/dev/stdout"}, 1},
+      {2, {"in.bin", "/proc/self/fd/2"}, 1},
+      {2, {"in.bin", "errors"}, 1},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments[1]);
     ProgramRunOptions closed;
     closed.closedDescriptors = {c.descriptor};
     const ProgramResult result =
         c.descriptor == 0 ? run(c.arguments, closed) : runAsNobody(c.arguments, closed);
-    EXPECT_EQ(result.status, 0) << c.descriptor;
+    EXPECT_EQ(result.status, c.status);
+    if (c.descriptor == 2) expectRun(result, 1, errorCreate);
   }
   EXPECT_EQ(tape(), (Bytes{0x02, 0x00, 0xFF, 0xFF}));
+}
+
+// Another user swaps the directory the program was started in for a link to
+// another one, and back, again and again while it runs: the tape still goes
+// into the directory it was started in, the one every look went through.
+// The swaps come at system calls in patterns of several periods and
+// phases, so that any two calls that resolve a name are likely to see
+// different directories in one run or another.
+TEST_F(PosixEndToEnd, TheDirectoryItStartedInCannotBeSwappedUnderIt) {
+  fs::create_directories(dir / "c/tapes");
+  fs::create_directory(dir / "vault");
+  input(newData, "c/tapes/in.bin");
+  input(earlierTape, "vault/out.tap");
+  bool swapped = false;
+  const auto swap = [&](bool wanted) {
+    if (wanted == swapped) return;
+    if (swapped) {
+      fs::remove(dir / "c/tapes");
+      fs::rename(dir / "c/old", dir / "c/tapes");
+    } else {
+      fs::rename(dir / "c/tapes", dir / "c/old");
+      fs::create_directory_symlink("../../vault", dir / "c/tapes");
+    }
+    swapped = wanted;
+  };
+  for (const int period : {1, 2, 3}) {
+    for (int phase = 0; phase < period; ++phase) {
+      SCOPED_TRACE("period " + std::to_string(period) + ", phase " + std::to_string(phase));
+      input(earlierTape, "c/tapes/out.tap");
+      int stops = 0;
+      ProgramRunOptions traced;
+      traced.directory = dir / "c/tapes";
+      // Each system call stops the program twice, as it starts and as it ends.
+      traced.atEachSystemCall = [&] {
+        const int call = stops++ / 2 + phase;
+        swap((call / period) % 2 == 1);
+        return 0;
+      };
+      const ProgramResult result = runProgram(REELMAKE_BINARY, {"in.bin", "out.tap"}, traced);
+      swap(false);
+      if (result.status == cannotTraceStatus) {
+        SKIP_OR_FAIL_UNTRACED();
+      }
+      expectRun(result, 0, "");
+      EXPECT_EQ(tape("c/tapes/out.tap"), newTape);
+      EXPECT_EQ(tape("vault/out.tap"), earlierTape);
+      EXPECT_EQ(leftovers(), std::vector<std::string>{});
+    }
+  }
 }
 
 }  // namespace

@@ -37,7 +37,8 @@ class ProgramEntry : public ::testing::Test {
     if (withProgramName) vector.push_back("reelmake");
     for (const std::string& argument : arguments) vector.push_back(argument.c_str());
     vector.push_back(nullptr);
-    return programEntry(static_cast<int>(vector.size() - 1), vector.data(), files, console);
+    return programEntry(static_cast<int>(vector.size() - 1), vector.data(), files, files,
+                        console);
   }
 
   // The banner line carries the build date, which the test cannot know.

@@ -49,7 +49,7 @@ TEST(Conversion, ShortReadsAndShortWritesStillGiveTheWholeTape) {
     fresh.writeChunk = 1;
     fresh.create("in.bin", {1, 2, 3}, input.kind);
     std::ostringstream messages;
-    EXPECT_EQ(convertCode("in.bin", "out.tap", "name", {0x8000, false}, {fresh, messages}), 0);
+    EXPECT_EQ(convertCode("in.bin", "out.tap", "name", {0x8000, false}, {fresh, fresh, messages}), 0);
     EXPECT_EQ(fresh.contents("out.tap"), codeTapeOf123) << static_cast<int>(input.kind);
     EXPECT_EQ(messages.str(), "");
     EXPECT_TRUE(fresh.allClosed());
@@ -75,7 +75,7 @@ TEST(Conversion, SizeLimitsHoldForMeasuredFilesAndForStreams) {
     for (const auto& c : cases) {
       std::ostringstream messages;
       fresh.create("in.bin", Bytes(c.size, 7));
-      EXPECT_EQ(convertHeaderless("in.bin", "out.tap", c.raw, {fresh, messages}), c.status)
+      EXPECT_EQ(convertHeaderless("in.bin", "out.tap", c.raw, {fresh, fresh, messages}), c.status)
           << c.size << (measurable ? " measured" : " streamed");
       EXPECT_EQ(messages.str(), c.status == 0 ? "" : errorTooLong);
       if (c.status == 0) {
@@ -117,7 +117,7 @@ TEST(Conversion, FailuresAreReportedAndLeaveTheOutputAlone) {
     if (c.failing != Op::operationCount) fresh.failOn(c.failing);
     fresh.measureExtra = c.measureExtra;
     std::ostringstream messages;
-    EXPECT_EQ(convertBasic(c.input, c.output, "n", std::nullopt, {fresh, messages}), 1);
+    EXPECT_EQ(convertBasic(c.input, c.output, "n", std::nullopt, {fresh, fresh, messages}), 1);
     EXPECT_EQ(messages.str(), c.message) << c.input << " " << c.output;
     EXPECT_EQ(fresh.contents("out.tap"), oldTape);
     EXPECT_EQ(fresh.contents("kept.tap"), oldTape);
@@ -136,7 +136,7 @@ TEST(ConversionOnDisk, ConvertingAllocatesNothing) {
   writeFile(input, randomBytes(65533, 2));
   writeFile(output, {1});
   std::ostringstream console;
-  const ConversionChannels channels{systemFileSystem(), console};
+  const ConversionChannels channels{systemFileSystem(), systemProcess(), console};
   AllocationCounter counter;
   const int status =
       convertBasic(input.c_str(), output.c_str(), "prog", StartValue{10, false}, channels);

@@ -43,6 +43,8 @@ struct ProgramRunOptions {
   bool appendOutput = false;
   // A signal the program starts with blocked and already pending.
   int blockedPendingSignal = 0;
+  // A signal the program starts with ignored, as under nohup.
+  int ignoredSignal = 0;
   // Standard descriptors (0, 1, 2) the program finds closed when it starts;
   // such a run is never wrapped (see REELMAKE_TEST_WRAPPER in runProgram).
   std::vector<int> closedDescriptors;

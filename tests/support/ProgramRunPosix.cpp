@@ -90,6 +90,7 @@ bool startTraced() {
   // The test ignores SIGPIPE, and an ignored signal stays ignored across exec:
   // the program must show that it copes on its own.
   std::signal(SIGPIPE, SIG_DFL);
+  if (options.ignoredSignal != 0) std::signal(options.ignoredSignal, SIG_IGN);
   for (const int descriptor : options.closedDescriptors) ::close(descriptor);
   if (options.atEachSystemCall && !startTraced()) ::_exit(cannotTraceStatus);
   // A pending alarm survives exec.

@@ -94,7 +94,8 @@ std::wstring fullPath(const std::string& program) {
 void refusePosixOnly(const ProgramRunOptions& options) {
   if (options.asUnprivilegedUser || options.fileSizeLimit || options.fileCreationMask ||
       !options.closedDescriptors.empty() || options.atEachSystemCall ||
-      !options.outputBefore.empty() || options.appendOutput || options.blockedPendingSignal != 0) {
+      !options.outputBefore.empty() || options.appendOutput || options.blockedPendingSignal != 0 ||
+      options.ignoredSignal != 0) {
     throw std::invalid_argument("a run option that only POSIX can honour");
   }
 }

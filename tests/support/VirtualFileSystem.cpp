@@ -58,6 +58,14 @@ std::vector<std::string> VirtualFileSystem::paths() const {
   return all;
 }
 
+std::size_t VirtualFileSystem::writeOpens(const std::string& path) const {
+  const std::uint64_t* inode = inodeAt(path);
+  return static_cast<std::size_t>(
+      std::count_if(descriptors.begin(), descriptors.end(), [&](const Descriptor& descriptor) {
+        return inode != nullptr && descriptor.inode == *inode && descriptor.forWriting;
+      }));
+}
+
 bool VirtualFileSystem::allClosed() const {
   return std::none_of(descriptors.begin(), descriptors.end(),
                       [](const Descriptor& descriptor) { return descriptor.open; });
@@ -123,6 +131,10 @@ bool VirtualFileSystem::mayCreateIn(const std::string& path) const {
   return directory == directories.end() || directory->second;
 }
 
+bool VirtualFileSystem::isAppendOnly(const std::string& path) const {
+  return std::find(appendOnly.begin(), appendOnly.end(), directoryOf(path)) != appendOnly.end();
+}
+
 int VirtualFileSystem::openInput(const char* path) {
   const std::uint64_t* inode = inodeAt(path);
   if (fails(OpenInput) || inode == nullptr) return -1;
@@ -164,33 +176,47 @@ std::int64_t VirtualFileSystem::read(int descriptor, void* buffer, std::size_t c
   return static_cast<std::int64_t>(got);
 }
 
-bool VirtualFileSystem::namesDescriptor(const char* path, int& number) {
-  const std::string prefix = "/dev/fd/";
-  if (std::string(path).compare(0, prefix.size(), prefix) != 0) return false;
-  number = std::stoi(path + prefix.size());
-  return true;
+int VirtualFileSystem::openSpecial(const char* path) {
+  mustNotWait();
+  const std::uint64_t* inode = inodeAt(path);
+  if (fails(OpenSpecial) || inode == nullptr) return -1;
+  return openDescriptor(*inode, true);
+}
+
+// Links are followed one at a time from the directory that holds them; a
+// number in /dev/fd is a descriptor the program holds.
+int VirtualFileSystem::openDirectoryOf(const char* path, PathBuffer& name, int& held) {
+  held = -1;
+  std::string current = path;
+  if (fails(OpenDirectory)) return -1;
+  for (int followed = 0; followed <= 40; ++followed) {
+    const std::size_t slash = current.rfind('/');
+    const std::string last = slash == std::string::npos ? current : current.substr(slash + 1);
+    const std::string directory = directoryOf(current);
+    if (directory == "/dev/fd" && !last.empty() &&
+        last.find_first_not_of("0123456789") == std::string::npos) {
+      held = std::stoi(last);
+      return -1;
+    }
+    const auto link = links.find(current);
+    if (link == links.end()) {
+      const bool dangling = followed > 0 && names.count(current) == 0;
+      if (last.empty() || last == "." || last.size() > longestName || dangling ||
+          !name.assign(last.c_str())) {
+        return -1;
+      }
+      return openDescriptor(0, false, directory);
+    }
+    const std::string& target = link->second;
+    current = target.starts_with('/') || directory.empty() ? target : directory + "/" + target;
+  }
+  return -1;
 }
 
 int VirtualFileSystem::duplicate(int number) {
   const auto found = held.find(number);
   if (fails(Duplicate) || found == held.end()) return -1;
   return openDescriptor(names.at(found->second), true);
-}
-
-bool VirtualFileSystem::resolve(const char* path, PathBuffer& resolved) {
-  const std::string target = follow(path);
-  return !fails(Resolve) && names.count(target) != 0 && resolved.assign(target.c_str());
-}
-
-int VirtualFileSystem::openDirectoryOf(const char* path, PathBuffer& name) {
-  const std::string whole = path;
-  const std::size_t slash = whole.rfind('/');
-  const std::string last = slash == std::string::npos ? whole : whole.substr(slash + 1);
-  if (fails(OpenDirectory) || last.empty() || last.size() > longestName ||
-      !name.assign(last.c_str())) {
-    return -1;
-  }
-  return openDescriptor(0, false, directoryOf(whole));
 }
 
 std::string VirtualFileSystem::pathAt(int directory, const char* name) {
@@ -202,9 +228,31 @@ void VirtualFileSystem::mustNotWait() const {
   if (interruptionsHeld) throw std::logic_error("a wait while interruptions are held");
 }
 
-bool VirtualFileSystem::existsAt(int directory, const char* name) {
+bool VirtualFileSystem::identifyAt(int directory, const char* name, FileIdentity& identity) {
   const std::string path = pathAt(directory, name);
-  return !fails(ExistsAt) && (names.count(path) != 0 || links.count(path) != 0);
+  if (fails(IdentifyAt)) {
+    identity = FileIdentity{};  // something there that cannot be looked at
+    return true;
+  }
+  const auto found = names.find(path);
+  if (found != names.end()) {
+    identity = identityOf(found->second);
+    return true;
+  }
+  identity = FileIdentity{};  // a symbolic link, which is of no kind of its own
+  return links.count(path) != 0;
+}
+
+int VirtualFileSystem::lookAt(int directory, const char* name) {
+  const auto found = names.find(pathAt(directory, name));
+  if (fails(LookAt) || found == names.end()) return -1;
+  return openDescriptor(found->second, false);
+}
+
+bool VirtualFileSystem::mayWrite(int directory, const char* name) {
+  const auto found = names.find(pathAt(directory, name));
+  return !fails(MayWrite) && found != names.end() &&
+         (files.at(found->second).permissions & 0200U) != 0;
 }
 
 int VirtualFileSystem::openExisting(int directory, const char* name, bool wait) {
@@ -217,17 +265,15 @@ int VirtualFileSystem::openExisting(int directory, const char* name, bool wait) 
   return openDescriptor(found->second, true);
 }
 
-int VirtualFileSystem::openSpecial(const char* path) {
-  mustNotWait();
-  const std::uint64_t* inode = inodeAt(path);
-  if (fails(OpenSpecial) || inode == nullptr) return -1;
-  return openDescriptor(*inode, true);
-}
-
-bool VirtualFileSystem::lock(int descriptor) {
+Locking VirtualFileSystem::tryLock(int descriptor) {
   mustNotWait();
   find(descriptor);
-  return !fails(Lock);
+  if (busyLocks > 0) {
+    --busyLocks;
+    ++callCounts[Lock];
+    return Locking::Busy;
+  }
+  return fails(Lock) ? Locking::Failed : Locking::Locked;
 }
 
 int VirtualFileSystem::createTemporary(int directory, PathBuffer& name, bool& refused) {
@@ -244,18 +290,29 @@ int VirtualFileSystem::createTemporary(int directory, PathBuffer& name, bool& re
   return openDescriptor(names.at(temporary), true);
 }
 
+int VirtualFileSystem::createNew(int directory, const char* name) {
+  if (!interruptionsHeld) throw std::logic_error("a new file made while interruptions pass");
+  const std::string path = pathAt(directory, name);
+  if (fails(CreateNew) || !mayCreateIn(path) || names.count(path) != 0 || links.count(path) != 0) {
+    return -1;
+  }
+  create(path, {});
+  files.at(names.at(path)).permissions = 0600;
+  return openDescriptor(names.at(path), true);
+}
+
 bool VirtualFileSystem::copyOwner(int descriptor, int original) {
   const std::uint64_t inode = find(descriptor)->inode;
   const std::uint32_t owner = files.at(find(original)->inode).owner;
   return !fails(CopyOwner) && owner == files.at(inode).owner;
 }
 
-bool VirtualFileSystem::setFinalPermissions(int descriptor, int directory,
-                                            const FileIdentity* replaced) {
+bool VirtualFileSystem::setFinalPermissions(int descriptor, int directory, int original) {
   find(directory);
   const std::uint64_t inode = find(descriptor)->inode;
   if (fails(SetFinalPermissions)) return false;
-  files.at(inode).permissions = replaced != nullptr ? replaced->permissions : 0666U & ~umask;
+  files.at(inode).permissions =
+      original >= 0 ? files.at(find(original)->inode).permissions : 0666U & ~umask;
   return true;
 }
 
@@ -301,8 +358,11 @@ Placing VirtualFileSystem::putInPlace(int descriptor, int directory, const char*
   if (close(descriptor) && !fails(PutInPlace)) {
     const bool mounted =
         std::find(mountPoints.begin(), mountPoints.end(), target) != mountPoints.end();
-    placed = mounted ? Placing::MountPoint : Placing::Done;
+    placed = isAppendOnly(target) ? Placing::Refused
+             : mounted            ? Placing::MountPoint
+                                  : Placing::Done;
   }
+  if (placed == Placing::Refused) return placed;
   if (placed != Placing::Done) {
     removeIfSame(directory, from, identity);
     return placed;
@@ -315,18 +375,13 @@ Placing VirtualFileSystem::putInPlace(int descriptor, int directory, const char*
   return placed;
 }
 
-void VirtualFileSystem::discardTemporary(int descriptor, int directory, const char* name,
-                                         const FileIdentity& identity) {
-  if (descriptor >= 0) close(descriptor);
-  removeIfSame(directory, name, identity);
-}
-
 bool VirtualFileSystem::removeIfSame(int directory, const char* name,
                                      const FileIdentity& identity) {
   const std::string path = pathAt(directory, name);
   const auto found = names.find(path);
   if (fails(RemoveIfSame) || found == names.end() || found->second != identity.inode ||
-      std::find(mountPoints.begin(), mountPoints.end(), path) != mountPoints.end()) {
+      std::find(mountPoints.begin(), mountPoints.end(), path) != mountPoints.end() ||
+      isAppendOnly(path)) {
     return false;
   }
   names.erase(found);

@@ -9,17 +9,20 @@
 #include <vector>
 
 #include "app/FileSystem.h"
+#include "app/ProcessControl.h"
 
 // Files in memory, for tests and fuzzers: paths name inodes (so hard links
 // and symbolic links can be made), every operation is counted, and any one of
 // them can be made to fail on demand. Directories are not modelled beyond
 // the ones made with makeDirectory; every other directory exists. An open
 // directory follows its directory when moveDirectory moves it. Descriptors
-// count from 0, as the Windows platform's do.
+// count from 0, as the Windows platform's do; /dev/fd lists the ones the
+// program holds. It stands for the process too: its pauses, holds and
+// clean-ups are recorded.
 // Operations that may wait (opening with wait, locking, opening a special
 // file) must not run while interruptions are held, and a temporary file must
 // not be made while they pass: either throws.
-class VirtualFileSystem final : public FileSystem {
+class VirtualFileSystem final : public FileSystem, public ProcessControl {
  public:
   using Bytes = std::vector<std::uint8_t>;
 
@@ -30,13 +33,15 @@ class VirtualFileSystem final : public FileSystem {
     Measure,
     Read,
     Duplicate,
-    Resolve,
     OpenDirectory,
-    ExistsAt,
+    IdentifyAt,
+    LookAt,
+    MayWrite,
     OpenExisting,
     OpenSpecial,
     Lock,
     CreateTemporary,
+    CreateNew,
     CopyOwner,
     SetFinalPermissions,
     Truncate,
@@ -66,6 +71,9 @@ class VirtualFileSystem final : public FileSystem {
   void giveAway(const std::string& path);
   // Descriptor number held open by the program on the file at path.
   void holdOpen(int number, const std::string& path) { held[number] = path; }
+  // A directory whose files can be added but neither renamed nor removed,
+  // and that does not say so beforehand.
+  void makeAppendOnly(const std::string& path) { appendOnly.push_back(path); }
   // Moves a directory and everything in it, as another user might.
   void moveDirectory(const std::string& from, const std::string& to);
 
@@ -76,6 +84,8 @@ class VirtualFileSystem final : public FileSystem {
   // Every path present, symbolic links included, in order.
   std::vector<std::string> paths() const;
   std::size_t calls(Operation operation) const { return callCounts[operation]; }
+  // How often the file at path was opened for writing.
+  std::size_t writeOpens(const std::string& path) const;
   bool allClosed() const;
   const PartialOutput* guarded() const { return guardedPartial; }
 
@@ -91,6 +101,7 @@ class VirtualFileSystem final : public FileSystem {
   std::uint32_t umask = 022;
   std::size_t longestName = 255;
   std::size_t busyPlacings = 0;  // placings that find the target busy first
+  std::size_t busyLocks = 0;     // tries for a lock that find it taken first
   std::vector<std::string> mountPoints;
 
   // FileSystem.
@@ -99,25 +110,28 @@ class VirtualFileSystem final : public FileSystem {
   bool identifyPath(const char* path, FileIdentity& identity) override;
   bool measure(int descriptor, std::uint64_t& size) override;
   std::int64_t read(int descriptor, void* buffer, std::size_t count) override;
-  bool namesDescriptor(const char* path, int& number) override;
-  int duplicate(int number) override;
-  bool resolve(const char* path, PathBuffer& resolved) override;
-  int openDirectoryOf(const char* path, PathBuffer& name) override;
-  bool existsAt(int directory, const char* name) override;
-  int openExisting(int directory, const char* name, bool wait) override;
+  bool namesSpecialFile(const char* /*path*/) override { return false; }
   int openSpecial(const char* path) override;
-  bool lock(int descriptor) override;
+  int openDirectoryOf(const char* path, PathBuffer& name, int& held) override;
+  int duplicate(int number) override;
+  bool identifyAt(int directory, const char* name, FileIdentity& identity) override;
+  int lookAt(int directory, const char* name) override;
+  bool mayWrite(int directory, const char* name) override;
+  int openExisting(int directory, const char* name, bool wait) override;
+  Locking tryLock(int descriptor) override;
   int createTemporary(int directory, PathBuffer& name, bool& refused) override;
+  int createNew(int directory, const char* name) override;
   bool copyOwner(int descriptor, int original) override;
-  bool setFinalPermissions(int descriptor, int directory, const FileIdentity* replaced) override;
+  bool setFinalPermissions(int descriptor, int directory, int original) override;
   bool truncate(int descriptor) override;
   std::int64_t write(int descriptor, const void* data, std::size_t count) override;
   bool close(int descriptor) override;
   Placing putInPlace(int descriptor, int directory, const char* from, const FileIdentity& identity,
                      const char* to) override;
-  void discardTemporary(int descriptor, int directory, const char* name,
-                        const FileIdentity& identity) override;
+  bool removeOpen(int /*descriptor*/) override { return false; }
   bool removeIfSame(int directory, const char* name, const FileIdentity& identity) override;
+
+  // ProcessControl.
   void pauseBriefly() override { ++pauses; }
   void guardPartialOutput(const PartialOutput* partial) override { guardedPartial = partial; }
   void holdInterruptions(bool hold) override { interruptionsHeld = hold; }
@@ -144,6 +158,7 @@ class VirtualFileSystem final : public FileSystem {
   Descriptor* find(int descriptor);
   FileIdentity identityOf(std::uint64_t inode) const;
   bool mayCreateIn(const std::string& path) const;
+  bool isAppendOnly(const std::string& path) const;
   std::string pathAt(int directory, const char* name);
   void mustNotWait() const;
 
@@ -152,6 +167,7 @@ class VirtualFileSystem final : public FileSystem {
   std::map<std::string, std::string> links;
   std::map<std::string, bool> directories;
   std::map<int, std::string> held;
+  std::vector<std::string> appendOnly;
   std::vector<Descriptor> descriptors;
   std::uint64_t nextInode = 1;
   std::size_t temporaryCount = 0;
