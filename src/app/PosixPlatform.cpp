@@ -55,19 +55,19 @@ bool isStillAt(int directory, const char* name, const FileIdentity& identity) {
 sigset_t terminatingSignals() {
   sigset_t signals;
   sigemptyset(&signals);
-  for (const int signalNumber : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2,
-                                 SIGVTALRM, SIGPROF, SIGXCPU, SIGPOLL, SIGABRT, SIGTRAP, SIGSYS,
-                                 SIGBUS, SIGILL, SIGFPE, SIGSEGV,
+  for (const int signalNumber :
+       {SIGHUP,    SIGINT,  SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF,
+        SIGXCPU,   SIGPOLL, SIGABRT, SIGTRAP, SIGSYS,  SIGBUS,  SIGILL,  SIGFPE,    SIGSEGV,
 #ifdef SIGEMT
-                                 SIGEMT,
+        SIGEMT,
 #endif
 #ifdef SIGPWR
-                                 SIGPWR,
+        SIGPWR,
 #endif
 #ifdef SIGSTKFLT
-                                 SIGSTKFLT,
+        SIGSTKFLT,
 #endif
-                                 0}) {
+        0}) {
     if (signalNumber != 0) sigaddset(&signals, signalNumber);
   }
   for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) {
@@ -161,16 +161,16 @@ int descriptorNumber(const char* text) {
 
 bool isSameDirectory(const struct stat& status, const char* path) {
   struct stat other {};
-  return ::stat(path, &other) == 0 && other.st_dev == status.st_dev && other.st_ino == status.st_ino;
+  return ::stat(path, &other) == 0 && other.st_dev == status.st_dev &&
+         other.st_ino == status.st_ino;
 }
 
 // Whether directory lists this program's own descriptors, under whatever
 // name it was reached (/dev/fd, /proc/self/fd, /proc/PID/fd, a thread's).
 bool isOwnDescriptorDirectory(int directory) {
   struct stat status {};
-  return ::fstat(directory, &status) == 0 &&
-         (isSameDirectory(status, "/proc/self/fd") ||
-          isSameDirectory(status, "/proc/thread-self/fd"));
+  return ::fstat(directory, &status) == 0 && (isSameDirectory(status, "/proc/self/fd") ||
+                                              isSameDirectory(status, "/proc/thread-self/fd"));
 }
 
 // Opens the directory part of path, relative to base, and copies its last
@@ -212,7 +212,8 @@ std::array<unsigned char, 65536> accessList;
 bool hasNoList(int error) { return error == ENODATA || error == ENOTSUP || error == EOPNOTSUPP; }
 
 std::uint16_t entryField(std::size_t at) {
-  return static_cast<std::uint16_t>(unsigned{accessList[at]} | (unsigned{accessList[at + 1]} << 8U));
+  return static_cast<std::uint16_t>(unsigned{accessList[at]} |
+                                    (unsigned{accessList[at + 1]} << 8U));
 }
 
 // Applies a directory's default list, held in accessList, to a file created
@@ -375,10 +376,10 @@ class PosixFileSystem final : public FileSystem {
         }
         return directory;
       }
-      const ssize_t length = links < mostLinks ? ::readlinkat(directory, name.c_str(),
-                                                              current.text.data(),
-                                                              PathBuffer::capacity - 1)
-                                               : -1;
+      const ssize_t length =
+          links < mostLinks
+              ? ::readlinkat(directory, name.c_str(), current.text.data(), PathBuffer::capacity - 1)
+              : -1;
       if (length <= 0 || static_cast<std::size_t>(length) >= PathBuffer::capacity - 1) {
         ::close(directory);
         return -1;
@@ -433,7 +434,7 @@ class PosixFileSystem final : public FileSystem {
     }
     if (errno == EWOULDBLOCK) return Locking::Busy;
     return errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL ? Locking::Locked
-                                                                      : Locking::Failed;
+                                                                     : Locking::Failed;
   }
 
   // A directory that lets no file be renamed or removed would keep the
@@ -524,7 +525,7 @@ class PosixFileSystem final : public FileSystem {
 class PosixProcess final : public ProcessControl {
  public:
   void pauseBriefly() override {
-    const struct timespec pause {0, 50'000'000};
+    const struct timespec pause { 0, 50'000'000 };
     ::nanosleep(&pause, nullptr);
   }
 

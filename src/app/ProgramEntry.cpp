@@ -161,8 +161,8 @@ int programEntry(int argumentCount, const char* const* argumentVector, FileSyste
   const bool printsUsage = count == 0 || optionsByIndex[HELP].isSet();
   // A tape sent to standard output is all that goes there, so that the
   // stream is a tape any reader takes; an error line still follows it.
-  const bool tapeOnConsole = !printsUsage && selectsConversion(line) &&
-                             leadsToStandardOutput(files, line.positionals[1]);
+  const bool tapeOnConsole =
+      !printsUsage && selectsConversion(line) && leadsToStandardOutput(files, line.positionals[1]);
   if (!tapeOnConsole) {
     printBanner(count > 0, console);
   }

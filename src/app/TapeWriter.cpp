@@ -167,7 +167,8 @@ std::array<std::uint8_t, 10> paddedName(const char* tapeName) {
 Failure convertWithHeader(const char* inputPath, const char* outputPath, TapeHeader header,
                           const ConversionChannels& channels) {
   std::size_t size = 0;
-  const Failure failure = loadInput(channels.files, inputPath, outputPath, 1, largestFramedInput, size);
+  const Failure failure =
+      loadInput(channels.files, inputPath, outputPath, 1, largestFramedInput, size);
   if (failure != Failure::None) {
     return failure;
   }

@@ -97,7 +97,8 @@ TEST(OutputFile, OutputsThatCannotBeReplacedAreWrittenInPlace) {
       {"owner not kept", [](VirtualFileSystem& f) { f.failOn(Op::CopyOwner); }},
       {"not looked at", [](VirtualFileSystem& f) { f.failOn(Op::LookAt); }},
       {"mount point", [](VirtualFileSystem& f) { f.mountPoints = {"d/out.tap"}; }},
-      {"lock taken for a while", [](VirtualFileSystem& f) {
+      {"lock taken for a while",
+       [](VirtualFileSystem& f) {
          f.link("d/out.tap", "other.tap");
          f.busyLocks = 199;
        }},

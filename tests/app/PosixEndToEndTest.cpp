@@ -337,9 +337,9 @@ TEST_F(OutputKinds, AFailedWriteLeavesNoPartialTape) {
 enum class Moment { Begun, PartWritten, InPlace };
 
 TEST_F(OutputKinds, AnInterruptionLeavesNoPartialTapeAndEndsTheProgramByItsSignal) {
-  const int signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2,
-                         SIGPROF, SIGVTALRM, SIGXCPU, SIGRTMIN, SIGABRT, SIGTRAP, SIGSYS,
-                         SIGBUS,  SIGILL,  SIGFPE,    SIGSEGV};
+  const int signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM,  SIGUSR1,
+                         SIGUSR2, SIGPROF, SIGVTALRM, SIGXCPU, SIGRTMIN, SIGABRT,
+                         SIGTRAP, SIGSYS,  SIGBUS,    SIGILL,  SIGFPE,   SIGSEGV};
   std::size_t next = 0;
   // Round after round of the kinds and moments, until every signal was sent.
   while (next < std::size(signals)) {
@@ -481,9 +481,12 @@ TEST_F(PosixEndToEnd, StandardOutputAsTheOutputIsWrittenThrough) {
   input({1, 2, 3});
   fs::create_symlink("/dev/stdout", dir / "log");
   fs::create_symlink("log", dir / "chain");
-  for (const auto& [name, append] :
-       {std::pair{"/dev/stdout", false}, {"/dev/fd/1", true}, {"/proc/self/fd/1", false},
-        {"/dev//stdout", true}, {"/proc/thread-self/fd/1", true}, {"chain", true}}) {
+  for (const auto& [name, append] : {std::pair{"/dev/stdout", false},
+                                     {"/dev/fd/1", true},
+                                     {"/proc/self/fd/1", false},
+                                     {"/dev//stdout", true},
+                                     {"/proc/thread-self/fd/1", true},
+                                     {"chain", true}}) {
     SCOPED_TRACE(name);
     ProgramRunOptions options;
     options.outputBefore = "header";

@@ -76,8 +76,8 @@ TEST(PosixFileSystem, TheDirectoryOfTheLastComponent) {
   EXPECT_STREQ(name.c_str(), "target");
   EXPECT_TRUE(files.identifyAt(linked, "target", identity));
   files.close(linked);
-  for (const std::string& path : {dir / "", dir / ".", dir / "..", dir / std::string(256, 'n'),
-                                  dir / "dangling"}) {
+  for (const std::string& path :
+       {dir / "", dir / ".", dir / "..", dir / std::string(256, 'n'), dir / "dangling"}) {
     EXPECT_LT(files.openDirectoryOf(path.c_str(), name, held), 0) << path;
   }
 }

@@ -37,8 +37,7 @@ class ProgramEntry : public ::testing::Test {
     if (withProgramName) vector.push_back("reelmake");
     for (const std::string& argument : arguments) vector.push_back(argument.c_str());
     vector.push_back(nullptr);
-    return programEntry(static_cast<int>(vector.size() - 1), vector.data(), files, files,
-                        console);
+    return programEntry(static_cast<int>(vector.size() - 1), vector.data(), files, files, console);
   }
 
   // The banner line carries the build date, which the test cannot know.
@@ -246,6 +245,32 @@ TEST_F(ProgramEntry, TheTapeOfEachMode) {
   files.create("in.bin", {0x01, 0x02, 0x03});
   expectRun({"in.bin", "-h"}, 0, "");
   EXPECT_EQ(files.contents("-h"), framed123);
+}
+
+// A tape that goes to standard output's own file, by any descriptor, is all
+// that goes there; a failure there prints its error line alone. A tape for
+// another descriptor, or a command line that converts nothing, leaves the
+// banner as it is.
+TEST_F(ProgramEntry, ATapeOnStandardOutputComesWithoutTheBanner) {
+  files.create("in.bin", {0x01, 0x02, 0x03});
+  files.create("console", {});
+  files.create("log", {});
+  files.holdOpen(1, "console");
+  files.holdOpen(3, "console");
+  files.holdOpen(4, "log");
+  const Bytes raw123 = {0x03, 0x00, 0x01, 0x02, 0x03};
+  EXPECT_EQ(run({"-r", "in.bin", "/dev/fd/1"}).out, "");
+  EXPECT_EQ(run({"-r", "in.bin", "/dev/fd/3"}).out, "");
+  EXPECT_EQ(files.contents("console"), join({raw123, raw123}));
+  expectRun({"-r", "in.bin", "/dev/fd/4"}, 0, "");
+  EXPECT_EQ(files.contents("log"), raw123);
+  expectRun({"-c", "in.bin", "/dev/fd/1", "name"}, 1,
+            "  error: -c needs an input, an output, a tape name and a start address.\n");
+
+  files.create("in.bin", Bytes(65536, 0));
+  const EntryRun failed = run({"-r", "in.bin", "/dev/fd/1"});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.out, errorTooLong);
 }
 
 }  // namespace

@@ -49,7 +49,8 @@ TEST(Conversion, ShortReadsAndShortWritesStillGiveTheWholeTape) {
     fresh.writeChunk = 1;
     fresh.create("in.bin", {1, 2, 3}, input.kind);
     std::ostringstream messages;
-    EXPECT_EQ(convertCode("in.bin", "out.tap", "name", {0x8000, false}, {fresh, fresh, messages}), 0);
+    EXPECT_EQ(convertCode("in.bin", "out.tap", "name", {0x8000, false}, {fresh, fresh, messages}),
+              0);
     EXPECT_EQ(fresh.contents("out.tap"), codeTapeOf123) << static_cast<int>(input.kind);
     EXPECT_EQ(messages.str(), "");
     EXPECT_TRUE(fresh.allClosed());
