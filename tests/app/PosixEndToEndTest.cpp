@@ -337,17 +337,22 @@ TEST_F(OutputKinds, AFailedWriteLeavesNoPartialTape) {
 enum class Moment { Begun, PartWritten, InPlace };
 
 TEST_F(OutputKinds, AnInterruptionLeavesNoPartialTapeAndEndsTheProgramByItsSignal) {
-  const int signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM,  SIGUSR1,
-                         SIGUSR2, SIGPROF, SIGVTALRM, SIGXCPU, SIGRTMIN, SIGABRT,
-                         SIGTRAP, SIGSYS,  SIGBUS,    SIGILL,  SIGFPE,   SIGSEGV};
+  std::vector<int> signals = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM,  SIGUSR1,
+                              SIGUSR2, SIGPROF, SIGVTALRM, SIGXCPU, SIGRTMIN, SIGABRT};
+  // The signals a fault raises are the memory checker's own business: sent
+  // by another process, it does not hand all of them on (SIGSYS even stops
+  // it), so they are tried on the program run alone.
+  if (std::getenv("REELMAKE_TEST_WRAPPER") == nullptr) {
+    signals.insert(signals.end(), {SIGTRAP, SIGSYS, SIGBUS, SIGILL, SIGFPE, SIGSEGV});
+  }
   std::size_t next = 0;
   // Round after round of the kinds and moments, until every signal was sent.
-  while (next < std::size(signals)) {
+  while (next < signals.size()) {
     for (const OutputCase& c : outputCases) {
       for (const Moment moment : {Moment::Begun, Moment::PartWritten, Moment::InPlace}) {
         // In place, a whole tape is still guarded until the file is closed.
         if (!canTry(c) || (moment == Moment::InPlace && c.inPlace)) continue;
-        const int signal = signals[next++ % std::size(signals)];
+        const int signal = signals[next++ % signals.size()];
         SCOPED_TRACE(c.path + std::string(" naming ") + c.holder + ", signal " +
                      std::to_string(signal) + ", moment " +
                      std::to_string(static_cast<int>(moment)));
