@@ -97,7 +97,7 @@ class FileSystem {
   // flags; fails for one the program did not hold when it started.
   virtual int duplicate(int held) = 0;
   // What has name in directory, a symbolic link not followed; false when
-  // there is nothing.
+  // there is nothing. Something that cannot be looked at is of kind Other.
   virtual bool identifyAt(int directory, const char* name, FileIdentity& identity) = 0;
   // Opens the regular file name in directory to learn about it (owner, access
   // list), never for writing, without waiting and without following a link.

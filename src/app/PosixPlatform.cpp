@@ -150,9 +150,11 @@ std::uint64_t nameSeed() {
          (static_cast<std::uint64_t>(::getpid()) << 40U);
 }
 
-// The number a name such as 12 spells, or -1.
+// The number a name such as 12 spells, as the system reads it (no leading
+// zero), or -1.
 int descriptorNumber(const char* text) {
-  if (*text == '\0' || std::strlen(text) >= 10) return -1;
+  const std::size_t length = std::strlen(text);
+  if (length == 0 || length >= 10 || (length > 1 && *text == '0')) return -1;
   for (const char* digit = text; *digit != '\0'; ++digit) {
     if (*digit < '0' || *digit > '9') return -1;
   }
@@ -397,9 +399,14 @@ class PosixFileSystem final : public FileSystem {
     return ::fcntl(held, F_DUPFD_CLOEXEC, 0);
   }
 
+  // Something that cannot be looked at, for a reason other than not being
+  // there, is taken to be there, of no known kind.
   bool identifyAt(int directory, const char* name, FileIdentity& identity) override {
     struct stat status {};
-    if (::fstatat(directory, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (::fstatat(directory, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+      identity = FileIdentity{};
+      return errno != ENOENT;
+    }
     identity = describe(status);
     return true;
   }

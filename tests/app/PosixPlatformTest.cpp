@@ -38,6 +38,7 @@ TEST(PosixFileSystem, SpellingsOfHeldDescriptors) {
       {ownDescriptors + "123456789", 123456789},
       {dir / "chain", 1},
       {"/dev/fd/1x", -1},
+      {"/dev/fd/01", -1},
       {"/dev/fd/1234567890", -1},
       {"/dev/stdout/", -1},
       {dir / "10", -1},
