@@ -17,19 +17,41 @@ set(packaged ${CMAKE_BINARY_DIR}/packaged)
 # The contact is also the Debian package's maintainer.
 set(CPACK_PACKAGE_CONTACT "The reelmake developers <reelmake@users.noreply.invalid>")
 
+# A package's folder: the top of the tarball and of the zip.
 if(WIN32)
-  # A manual that needs no man: plain text, without overstriking. The
-  # README is one for Windows users, with CR LF line ends.
+  set(CPACK_SYSTEM_NAME windows-${CMAKE_SYSTEM_PROCESSOR})
+else()
+  set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
+endif()
+set(FOLDER ${PROJECT_NAME}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
+set(CPACK_PACKAGE_FILE_NAME ${FOLDER})
+
+if(WIN32)
+  # Every text in the zip is a .txt file with CR LF line ends: the manual in
+  # its Windows form (the page without what holds on POSIX systems only, as
+  # plain text without overstriking), a README for Windows users that names
+  # the folder the zip unpacks to, the changelog and the licence.
   if(NOT REELMAKE_GROFF)
     message(FATAL_ERROR "groff (Debian package groff-base) is needed for the manual in the Windows package")
   endif()
-  add_custom_command(OUTPUT ${packaged}/reelmake.txt
+  add_custom_command(OUTPUT ${packaged}/reelmake.lf
     COMMAND ${CMAKE_COMMAND} -E make_directory ${packaged}
-    COMMAND ${REELMAKE_GROFF} -man -Tascii -P-cbou ${manual} > ${packaged}/reelmake.txt
+    COMMAND ${REELMAKE_GROFF} -man -rW1 -Tascii -P-cbou ${manual} > ${packaged}/reelmake.lf
     DEPENDS ${manual} VERBATIM)
-  add_custom_target(reelmake_manual ALL DEPENDS ${packaged}/reelmake.txt)
-  install(FILES ${packaged}/reelmake.txt packaging/README.txt CHANGELOG.md DESTINATION .)
-  install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
+  configure_file(packaging/README-windows.txt.in ${packaged}/README.lf @ONLY)
+  set(texts)
+  foreach(text ${packaged}/reelmake.lf:reelmake ${packaged}/README.lf:README
+               ${PROJECT_SOURCE_DIR}/CHANGELOG.md:CHANGELOG ${PROJECT_SOURCE_DIR}/LICENSE:LICENSE)
+    string(REGEX MATCH "^(.*):([^:]*)$" unused ${text})
+    set(windows_text ${packaged}/${CMAKE_MATCH_2}.txt)
+    add_custom_command(OUTPUT ${windows_text}
+      COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_MATCH_1} -DOUTPUT=${windows_text}
+              -P ${PROJECT_SOURCE_DIR}/cmake/CrLf.cmake
+      DEPENDS ${CMAKE_MATCH_1} ${PROJECT_SOURCE_DIR}/cmake/CrLf.cmake VERBATIM)
+    list(APPEND texts ${windows_text})
+  endforeach()
+  add_custom_target(reelmake_manual ALL DEPENDS ${texts})
+  install(FILES ${texts} DESTINATION .)
 else()
   if(NOT REELMAKE_GZIP)
     message(FATAL_ERROR "gzip is needed to install the manual page")
@@ -40,26 +62,45 @@ else()
     DEPENDS ${manual} VERBATIM)
   set(documents ${packaged}/reelmake.1.gz)
   install(FILES ${packaged}/reelmake.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES examples/Makefile examples/README.md examples/code.asm examples/code.bin
+                examples/loader.bas examples/loader.bin
+          DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
   if(REELMAKE_DEBIAN_PACKAGE)
     # Debian keeps changelogs compressed, the upstream one as changelog.gz and
     # the package's own, in Debian's format, as changelog.Debian.gz (made here
-    # from CHANGELOG.md), and the licence as the machine-readable copyright file.
+    # from CHANGELOG.md), and the licence as the machine-readable copyright
+    # file. Its README is for the installed program.
     set(debian_revision 1)
+    # The Debian packages made so far, newest first, and this one: 1.1.0's
+    # had no Debian revision, and 1.0.0 had no package. A new version's
+    # predecessor joins the list.
+    set(debian_packages ${PROJECT_VERSION}-${debian_revision})
+    foreach(earlier 1.2.0-1 1.1.0)
+      string(REGEX REPLACE "-[^-]*$" "" upstream ${earlier})
+      if(upstream VERSION_LESS PROJECT_VERSION)
+        list(APPEND debian_packages ${earlier})
+      endif()
+    endforeach()
     set(debian_changelog ${PROJECT_SOURCE_DIR}/packaging/debian-changelog.sh)
     add_custom_command(OUTPUT ${packaged}/changelog.gz ${packaged}/changelog.Debian.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${packaged}
       COMMAND ${REELMAKE_GZIP} -9nc ${PROJECT_SOURCE_DIR}/CHANGELOG.md > ${packaged}/changelog.gz
       COMMAND sh ${debian_changelog} ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_NAME}
-              ${debian_revision} ${CPACK_PACKAGE_CONTACT} > ${packaged}/changelog.Debian
+              ${CPACK_PACKAGE_CONTACT} ${debian_packages} > ${packaged}/changelog.Debian
       COMMAND ${REELMAKE_GZIP} -9nf ${packaged}/changelog.Debian
       DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${debian_changelog} VERBATIM)
     list(APPEND documents ${packaged}/changelog.gz ${packaged}/changelog.Debian.gz)
     configure_file(cmake/copyright.in ${packaged}/copyright @ONLY)
     install(FILES ${packaged}/changelog.gz ${packaged}/changelog.Debian.gz ${packaged}/copyright
             DESTINATION ${CMAKE_INSTALL_DOCDIR})
+    install(FILES packaging/README-debian DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README)
   else()
-    install(FILES README.md CHANGELOG.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+    install(FILES CHANGELOG.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+    # The tarball's README is for someone who has the program, not the source.
+    configure_file(packaging/README-tarball.in ${packaged}/README @ONLY)
+    set(CPACK_REELMAKE_README ${packaged}/README)
+    set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/TarballReadme.cmake)
   endif()
   add_custom_target(reelmake_manual ALL DEPENDS ${documents})
 
@@ -92,7 +133,6 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME windows-${CMAKE_SYSTEM_PROCESSOR})
 elseif(REELMAKE_DEBIAN_PACKAGE)
   # reelmake_VERSION-1_ARCH.deb, depending on the libraries that
   # dpkg-shlibdeps finds the program linked against. lintian accepts it with
@@ -107,9 +147,8 @@ elseif(REELMAKE_DEBIAN_PACKAGE)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 else()
-  # reelmake-VERSION-linux-ARCH.tar.gz: a folder with bin/, share/man/ and
-  # share/doc/, to use where it is or to unpack into a prefix.
+  # reelmake-VERSION-linux-ARCH.tar.gz: a folder with its README, bin/,
+  # share/man/ and share/doc/, to use where it is or to copy into a prefix.
   set(CPACK_GENERATOR TGZ)
-  set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
 endif()
 include(CPack)

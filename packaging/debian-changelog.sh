@@ -1,30 +1,36 @@
 #!/bin/sh
 # Writes the Debian changelog (debian/changelog format, for the package's
 # changelog.Debian.gz) made from the project's CHANGELOG.md, to standard
-# output. Every release heading "## X.Y.Z - YYYY-MM-DD" becomes an entry for
-# package version X.Y.Z-REVISION dated that day; its "### Heading" lines, text
-# and bullet lists become the entry's lines, wrapped to fit 80 columns.
-# A heading gives the day alone, and each entry must be newer than the one
-# below it: the releases of one day are stamped 00:00, 00:01... in the order
-# they were made.
+# output. It has an entry for each Debian package that was made, given
+# newest first as its Debian version (1.2.0-1, or 1.1.0 for one without a
+# Debian revision); other releases in CHANGELOG.md have none. An entry takes
+# the text of its release heading "## X.Y.Z - YYYY-MM-DD": its "### Heading"
+# lines, text and bullet lists, wrapped to fit 80 columns.
 #
-# Usage: debian-changelog.sh CHANGELOG.md PACKAGE REVISION "NAME <EMAIL>"
+# A heading gives the release day alone, so every entry is stamped at one
+# nominal time of day, 12:00 UTC, and the newest entry says so.
+#
+# Usage: debian-changelog.sh CHANGELOG.md PACKAGE "NAME <EMAIL>" DEBIAN-VERSION...
 set -eu
 
-if [ $# -ne 4 ]; then
-  echo "usage: $0 CHANGELOG.md PACKAGE REVISION 'NAME <EMAIL>'" >&2
+if [ $# -lt 4 ]; then
+  echo "usage: $0 CHANGELOG.md PACKAGE 'NAME <EMAIL>' DEBIAN-VERSION..." >&2
   exit 2
 fi
+changelog=$1
+package=$2
+maintainer=$3
+shift 3
 
-exec awk -v package="$2" -v revision="$3" -v maintainer="$4" '
+exec awk -v package="$package" -v maintainer="$maintainer" -v packages="$*" '
 function fail(message) {
   printf "%s:%d: %s\n", FILENAME, FNR, message > "/dev/stderr"
   failed = 1
   exit 1
 }
 
-# "Tue, 08 Dec 2026 00:MM:00 +0000" for 2026-12-08, as Debian dates entries.
-function rfc2822(date, minute,    y, m, d, t, weekday) {
+# "Tue, 08 Dec 2026 12:00:00 +0000" for 2026-12-08, as Debian dates entries.
+function rfc2822(date,    y, m, d, t, weekday) {
   y = substr(date, 1, 4) + 0
   m = substr(date, 6, 2) + 0
   d = substr(date, 9, 2) + 0
@@ -35,7 +41,7 @@ function rfc2822(date, minute,    y, m, d, t, weekday) {
   weekday = (y + int(y / 4) - int(y / 100) + int(y / 400) + t[m] + d) % 7
   return substr("SunMonTueWedThuFriSat", weekday * 3 + 1, 3) ", " \
          substr(date, 9, 2) " " substr("JanFebMarAprMayJunJulAugSepOctNovDec", m * 3 - 2, 3) \
-         " " substr(date, 1, 4) sprintf(" %02d:%02d:00 +0000", int(minute / 60), minute % 60)
+         " " substr(date, 1, 4) " 12:00:00 +0000"
 }
 
 # Prints text in lines of at most 79 columns: the first after prefix, the
@@ -87,26 +93,39 @@ function close_entry() {
   flush()
   if (version == "") return
   if (!printed) print "  * Upstream release " version "."
+  if (entries == 1) {
+    print ""
+    wrap("  ", "  ", "Each entry is dated on the day of its release; the time of day, " \
+                     "12:00 UTC, is nominal.")
+  }
   print ""
   print " -- " maintainer "  " date
   version = ""
 }
 
-# First reading: the day of every release, newest first.
-FNR == NR {
-  if ($0 ~ /^## /) days[++releases] = $4
-  next
+BEGIN {
+  wanted = split(packages, listed, " ")
+  for (i = 1; i <= wanted; i++) {
+    upstream = listed[i]
+    sub(/-[^-]*$/, "", upstream)
+    debian[upstream] = listed[i]
+  }
 }
 /^## / {
   close_entry()
   if ($0 !~ /^## [0-9]+\.[0-9]+\.[0-9]+ - [0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]$/)
     fail("a release heading must read \"## X.Y.Z - YYYY-MM-DD\": " $0)
+  if (!($2 in debian)) {
+    # Between the newest package and the oldest, every release had one.
+    if (entries > 0 && entries < wanted) fail("release " $2 " has no Debian version: give one")
+    next
+  }
+  if (debian[$2] != listed[entries + 1])
+    fail("Debian version " listed[entries + 1] " is missing or out of order")
   if (entries++) print ""
-  version = $2
-  earlier = 0
-  for (i = entries + 1; i <= releases; i++) if (days[i] == $4) earlier++
-  date = rfc2822($4, earlier)
-  print package " (" version "-" revision ") unstable; urgency=medium"
+  version = debian[$2]
+  date = rfc2822($4)
+  print package " (" version ") unstable; urgency=medium"
   print ""
   printed = 0
   heading = ""
@@ -130,6 +149,6 @@ version == "" { next }
 END {
   if (failed) exit 1
   close_entry()
-  if (!entries) fail("no release heading \"## X.Y.Z - YYYY-MM-DD\"")
+  if (entries < wanted) fail("no release heading for Debian version " listed[entries + 1])
 }
-' "$1" "$1"
+' "$changelog"

@@ -10,6 +10,10 @@
 #   reelmake-VERSION-windows-x86_64.zip    Windows: the windows preset without
 #                                          its tests (build/pkg-windows)
 #
+# Each holds a README for its reader (packaging/README-*) and the manual;
+# the .deb and the tarball the examples too. cmake/Packaging.cmake says
+# what goes where.
+#
 # Only the programs, the manual and the documents are built: no tests, and
 # nothing runs under Wine. Build folders that exist are reused, so a second
 # run takes seconds. Needs the Debian packages of the README's "Building
