@@ -66,6 +66,11 @@ enum class Placing { Done, Busy, MountPoint, Refused, Failed };
 // How a try for the lock on an output written in place ended.
 enum class Locking { Locked, Busy, Failed };
 
+// What lookAt and openExisting without wait return, instead of a descriptor,
+// when another process holds the file for a moment (while a lease on it is
+// broken, say): trying again shortly may succeed.
+constexpr int busyDescriptor = -2;
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -102,8 +107,8 @@ class FileSystem {
   // Opens the regular file name in directory to learn about it (owner, access
   // list), never for writing, without waiting and without following a link.
   virtual int lookAt(int directory, const char* name) = 0;
-  // Whether this user may write the file name in directory, asked of the
-  // system without opening it.
+  // Whether this user may write the file name in directory, and replace it,
+  // asked of the system without opening it.
   virtual bool mayWrite(int directory, const char* name) = 0;
   // Opens the existing file name in directory for writing without changing
   // it; a symbolic link there is not followed. Without wait, it fails rather

@@ -122,7 +122,11 @@ bool OutputFile::openExistingFile(const FileIdentity& found) {
     return false;
   }
   if (found.linkCount == 1) {
-    original = files.lookAt(directory, name.c_str());
+    original = openWithinBound([&] { return files.lookAt(directory, name.c_str()); });
+    if (original == busyDescriptor) {
+      original = -1;
+      return false;
+    }
     FileIdentity looked;
     if (original >= 0 && files.identify(original, looked) && looked.isSameFileAs(found) &&
         looked.kind == FileKind::Regular) {
@@ -137,11 +141,11 @@ bool OutputFile::openExistingFile(const FileIdentity& found) {
   return reopenInPlace(true);
 }
 
-// Opening it for writing may wait (for a lease to be broken, for the reader
-// of a FIFO put there since the first look), so it is not held; what it
-// opened must be the file looked at.
+// Opened without waiting (for a lease to be broken, for the reader of a FIFO
+// put there since the first look); what it opened must be the file looked at.
 bool OutputFile::reopenInPlace(bool removable) {
-  const int opened = files.openExisting(directory, name.c_str(), true);
+  const int opened =
+      openWithinBound([&] { return files.openExisting(directory, name.c_str(), false); });
   FileIdentity found;
   if (opened < 0 || !files.identify(opened, found) || !found.isSameFileAs(replaced)) {
     if (opened >= 0) files.close(opened);
@@ -193,14 +197,25 @@ bool OutputFile::openInPlace(int opened, bool removable) {
 // tape, which is a moment; anyone else who holds it longer (a reader's
 // shared lock, say) must not keep this run waiting for ever.
 bool OutputFile::lock() {
-  constexpr int tries = 200;  // about ten seconds with the pauses between
-  for (int attempt = 0; attempt < tries; ++attempt) {
-    if (attempt > 0) process.pauseBriefly();
-    const Locking locking = files.tryLock(descriptor);
-    if (locking != Locking::Busy) return locking == Locking::Locked;
+  Locking locking = files.tryLock(descriptor);
+  for (; locking == Locking::Busy && pausesLeft > 0; --pausesLeft) {
+    process.pauseBriefly();
+    locking = files.tryLock(descriptor);
   }
-  lockWaitedOut = true;
-  return false;
+  heldTooLong = locking == Locking::Busy;
+  return locking == Locking::Locked;
+}
+
+// The same bound holds for a file another process holds open (a lease).
+template <typename Open>
+int OutputFile::openWithinBound(Open open) {
+  int opened = open();
+  for (; opened == busyDescriptor && pausesLeft > 0; --pausesLeft) {
+    process.pauseBriefly();
+    opened = open();
+  }
+  heldTooLong = opened == busyDescriptor;
+  return opened;
 }
 
 void OutputFile::guard(const char* guardedName, bool inPlace, bool removable) {
@@ -307,6 +322,8 @@ void OutputFile::emptyAndRemove() {
   if (reopened >= 0 && files.identify(reopened, reopenedIdentity) &&
       reopenedIdentity.isSameFileAs(written)) {
     files.truncate(reopened);
+    // Where its name cannot go, a new file stays, empty, as any new file is.
+    if (created) files.setFinalPermissions(reopened, directory, -1);
   }
   if (reopened >= 0) {
     files.close(reopened);
@@ -315,6 +332,7 @@ void OutputFile::emptyAndRemove() {
   if (removeName) {
     files.removeIfSame(directory, name.c_str(), written);
   }
+  created = false;
 }
 
 void OutputFile::abandon() {
@@ -343,20 +361,23 @@ void OutputFile::closeOriginal() {
 }
 
 // Compared as files, not as names: a tape written through another
-// descriptor on the same file would still be mixed with what is printed.
+// descriptor on the same file, or by the name of the FIFO or terminal that
+// standard output is, would still be mixed with what is printed.
 bool leadsToStandardOutput(FileSystem& files, const char* path) {
   if (*path == '\0' || files.namesSpecialFile(path)) return false;
   PathBuffer name;
   int held = -1;
-  const int directory = files.openDirectoryOf(path, name, held);
-  if (directory >= 0) files.close(directory);
-  if (held < 0) return false;
-  const int tape = files.duplicate(held);
-  const int console = files.duplicate(standardOutput);
   FileIdentity tapeFile;
+  const int directory = files.openDirectoryOf(path, name, held);
+  bool known = directory >= 0 && files.identifyAt(directory, name.c_str(), tapeFile) &&
+               tapeFile.kind != FileKind::Other;
+  if (directory >= 0) files.close(directory);
+  const int tape = held >= 0 ? files.duplicate(held) : -1;
+  known = known || (tape >= 0 && files.identify(tape, tapeFile));
+  const int console = files.duplicate(standardOutput);
   FileIdentity consoleFile;
-  const bool same = tape >= 0 && console >= 0 && files.identify(tape, tapeFile) &&
-                    files.identify(console, consoleFile) && tapeFile.isSameFileAs(consoleFile);
+  const bool same = known && console >= 0 && files.identify(console, consoleFile) &&
+                    tapeFile.isSameFileAs(consoleFile);
   if (tape >= 0) files.close(tape);
   if (console >= 0) files.close(console);
   return same;

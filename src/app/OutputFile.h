@@ -42,8 +42,9 @@ class OutputFile {
 
   // False when the output cannot be created or may not be written.
   bool open(const char* path);
-  // After open failed: whether another process kept the output locked.
-  bool lockedOut() const { return lockWaitedOut; }
+  // After open failed: whether another process kept the output locked, or
+  // otherwise held it, for too long.
+  bool lockedOut() const { return heldTooLong; }
   // Writes the pieces in order and puts the tape in place; false, with the
   // output as it was (or emptied, in place), on failure.
   bool store(Pieces pieces);
@@ -62,6 +63,8 @@ class OutputFile {
   Attempt openReplacement();
   bool openInPlace(int opened, bool removable);
   bool lock();
+  template <typename Open>
+  int openWithinBound(Open open);
   bool storeAnotherWay(Pieces pieces);
   void writeAll(Pieces pieces);
   Placing commit();
@@ -83,7 +86,9 @@ class OutputFile {
   bool replacing = false;
   bool created = false;
   bool removeName = true;
-  bool lockWaitedOut = false;
+  bool heldTooLong = false;
+  // Pauses left for waiting on other processes, about ten seconds in all.
+  int pausesLeft = 199;
   PathBuffer name;
   PathBuffer temporary;
   FileIdentity replaced;

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -161,18 +162,33 @@ int descriptorNumber(const char* text) {
   return std::atoi(text);
 }
 
-bool isSameDirectory(const struct stat& status, const char* path) {
-  struct stat other {};
-  return ::stat(path, &other) == 0 && other.st_dev == status.st_dev &&
-         other.st_ino == status.st_ino;
+// Whether directory lists this program's own descriptors, under whatever
+// name or mount of the process file system it was reached (/dev/fd,
+// /proc/self/fd, /proc/PID/fd, a thread's): a pipe made just now is listed
+// there under its number, and nowhere else.
+bool isOwnDescriptorDirectory(int directory) {
+  constexpr decltype(statfs::f_type) processFileSystem = 0x9FA0;
+  struct statfs fileSystem {};
+  int probe[2] = {-1, -1};
+  if (::fstatfs(directory, &fileSystem) != 0 || fileSystem.f_type != processFileSystem ||
+      ::pipe2(probe, O_CLOEXEC) != 0) {
+    return false;
+  }
+  std::array<char, 16> number{};
+  std::snprintf(number.data(), number.size(), "%d", probe[0]);
+  struct stat listed {};
+  struct stat made {};
+  const bool own = ::fstatat(directory, number.data(), &listed, 0) == 0 &&
+                   ::fstat(probe[0], &made) == 0 && listed.st_dev == made.st_dev &&
+                   listed.st_ino == made.st_ino;
+  ::close(probe[0]);
+  ::close(probe[1]);
+  return own;
 }
 
-// Whether directory lists this program's own descriptors, under whatever
-// name it was reached (/dev/fd, /proc/self/fd, /proc/PID/fd, a thread's).
-bool isOwnDescriptorDirectory(int directory) {
-  struct stat status {};
-  return ::fstat(directory, &status) == 0 && (isSameDirectory(status, "/proc/self/fd") ||
-                                              isSameDirectory(status, "/proc/thread-self/fd"));
+bool isClosedAtStart(int descriptor) {
+  return descriptor >= 0 && descriptor <= 2 &&
+         (closedAtStart & (1U << static_cast<unsigned>(descriptor))) != 0;
 }
 
 // Opens the directory part of path, relative to base, and copies its last
@@ -299,20 +315,27 @@ bool giveAccess(int descriptor, mode_t mode, std::size_t listLength) {
   return listed && ::fchmod(descriptor, mode) == 0;
 }
 
-bool isAppendOnly(int directory) {
-#ifdef STATX_ATTR_APPEND
+// Whether name in directory (or directory itself, for an empty name) has
+// one of the attributes, where the system tells.
+bool hasAttribute(int directory, const char* name, std::uint64_t attributes) {
   struct statx status {};
-  return ::statx(directory, "", AT_EMPTY_PATH, 0, &status) == 0 &&
-         (status.stx_attributes & status.stx_attributes_mask & STATX_ATTR_APPEND) != 0;
-#else
-  static_cast<void>(directory);
-  return false;
-#endif
+  const int flags = AT_SYMLINK_NOFOLLOW | (*name == '\0' ? AT_EMPTY_PATH : 0);
+  return ::statx(directory, name, flags, 0, &status) == 0 &&
+         (status.stx_attributes & status.stx_attributes_mask & attributes) != 0;
 }
 
 class PosixFileSystem final : public FileSystem {
  public:
+  // A name of a standard descriptor closed at the start names no input: the
+  // null device in its place is not what the user meant.
   int openInput(const char* path) override {
+    if (closedAtStart != 0) {
+      PathBuffer name;
+      int held = -1;
+      const int directory = openDirectoryOf(path, name, held);
+      if (directory >= 0) ::close(directory);
+      if (isClosedAtStart(held)) return -1;
+    }
     return retryInterrupted([&] { return ::open(path, O_RDONLY | O_CLOEXEC); });
   }
 
@@ -378,8 +401,13 @@ class PosixFileSystem final : public FileSystem {
         }
         return directory;
       }
+      // The system decides whether this link may be followed at all (one that
+      // another user planted in a shared directory may not) and whether it
+      // leads anywhere; it is then followed here, one step at a time.
+      const int probe = ::openat(directory, name.c_str(), O_PATH | O_CLOEXEC);
+      if (probe >= 0) ::close(probe);
       const ssize_t length =
-          links < mostLinks
+          links < mostLinks && probe >= 0
               ? ::readlinkat(directory, name.c_str(), current.text.data(), PathBuffer::capacity - 1)
               : -1;
       if (length <= 0 || static_cast<std::size_t>(length) >= PathBuffer::capacity - 1) {
@@ -392,7 +420,7 @@ class PosixFileSystem final : public FileSystem {
   }
 
   int duplicate(int held) override {
-    if (held >= 0 && held <= 2 && (closedAtStart & (1U << static_cast<unsigned>(held))) != 0) {
+    if (isClosedAtStart(held)) {
       errno = EBADF;
       return -1;
     }
@@ -417,19 +445,24 @@ class PosixFileSystem final : public FileSystem {
     const int descriptor = retryInterrupted([&] {
       return ::openat(directory, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     });
-    if (descriptor >= 0 || errno != EACCES) return descriptor;
-    return ::openat(directory, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor >= 0) return descriptor;
+    if (errno == EWOULDBLOCK) return busyDescriptor;
+    return errno == EACCES ? ::openat(directory, name, O_PATH | O_NOFOLLOW | O_CLOEXEC) : -1;
   }
 
+  // A file that may only be appended to, or not changed at all, binds the
+  // superuser too.
   bool mayWrite(int directory, const char* name) override {
-    return ::faccessat(directory, name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
+    return ::faccessat(directory, name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0 &&
+           !hasAttribute(directory, name, STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE);
   }
 
   int openExisting(int directory, const char* name, bool wait) override {
     const int flags = O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | (wait ? 0 : O_NONBLOCK);
     const int descriptor = retryInterrupted([&] { return ::openat(directory, name, flags); });
+    if (descriptor < 0) return !wait && errno == EWOULDBLOCK ? busyDescriptor : -1;
     struct stat status {};
-    if (!wait && descriptor >= 0 && ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
+    if (!wait && ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
       ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
     }
     return descriptor;
@@ -447,7 +480,7 @@ class PosixFileSystem final : public FileSystem {
   // A directory that lets no file be renamed or removed would keep the
   // temporary file under its stray name.
   int createTemporary(int directory, PathBuffer& name, bool& refused) override {
-    if (isAppendOnly(directory)) {
+    if (hasAttribute(directory, "", STATX_ATTR_APPEND)) {
       refused = true;
       return -1;
     }

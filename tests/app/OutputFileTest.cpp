@@ -72,13 +72,19 @@ TEST(OutputFile, ARegularOutputIsReplacedThroughATemporaryFile) {
     EXPECT_EQ(files.contents(path), wholeTape);
     EXPECT_EQ(files.permissionsOf(path), 0666U & ~umask);
   }
+  // A lease that its holder gives up within the bound is waited for.
+  files.create("leased.tap", oldTape);
+  files.busyOpens = 199;
+  ASSERT_TRUE(
+      writeNewTape(files, "leased.tap", [&] { EXPECT_EQ(files.writeOpens("leased.tap"), 0u); }));
+  EXPECT_EQ(files.pauses, 199u);
   // A symbolic link stays a link, to the new tape.
   files.create("dir/target.tap", oldTape);
   files.symlink("dir/target.tap", "link.tap");
   ASSERT_TRUE(writeNewTape(files, "link.tap"));
   EXPECT_EQ(files.contents("dir/target.tap"), wholeTape);
-  EXPECT_EQ(files.paths(),
-            (Paths{"dir/new0.tap", "dir/new23.tap", "dir/target.tap", "link.tap", "out.tap"}));
+  EXPECT_EQ(files.paths(), (Paths{"dir/new0.tap", "dir/new23.tap", "dir/target.tap", "leased.tap",
+                                  "link.tap", "out.tap"}));
   expectCleanFinish(files);
 }
 
@@ -250,19 +256,26 @@ TEST(OutputFile, ABusyTargetIsTriedAgainForAWhile) {
   }
 }
 
-// Anyone else's lock (a reader's, say) keeps the run waiting ten seconds at
-// most; the file is then left as it was, and the run says it could not write.
-TEST(OutputFile, ALockHeldTooLongFailsTheRunAndLeavesTheFile) {
-  VirtualFileSystem files;
-  files.create("out.tap", oldTape);
-  files.link("out.tap", "other.tap");
-  files.busyLocks = 200;
-  OutputFile output(files, files);
-  EXPECT_FALSE(output.open("out.tap"));
-  EXPECT_TRUE(output.lockedOut());
-  EXPECT_EQ(files.pauses, 199u);
-  EXPECT_EQ(files.contents("other.tap"), oldTape);
-  EXPECT_EQ(files.calls(Op::Truncate), 0u);
+// Anyone else's lock (a reader's, say), or a lease on a file that is to be
+// replaced, keeps the run waiting ten seconds at most; the file is then left
+// as it was, and the run says it could not write.
+TEST(OutputFile, AFileHeldTooLongFailsTheRunAndIsLeftAlone) {
+  for (const bool leased : {false, true}) {
+    VirtualFileSystem files;
+    files.create("out.tap", oldTape);
+    if (leased) {
+      files.busyOpens = 200;
+    } else {
+      files.link("out.tap", "other.tap");
+      files.busyLocks = 200;
+    }
+    OutputFile output(files, files);
+    EXPECT_FALSE(output.open("out.tap")) << leased;
+    EXPECT_TRUE(output.lockedOut()) << leased;
+    EXPECT_EQ(files.pauses, 199u) << leased;
+    EXPECT_EQ(files.contents("out.tap"), oldTape);
+    EXPECT_EQ(files.writeOpens("out.tap"), leased ? 0u : 1u) << "written in place, not replaced";
+  }
 }
 
 // A directory whose files cannot be renamed or removed, and that did not

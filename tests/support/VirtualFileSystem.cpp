@@ -244,6 +244,10 @@ bool VirtualFileSystem::identifyAt(int directory, const char* name, FileIdentity
 }
 
 int VirtualFileSystem::lookAt(int directory, const char* name) {
+  if (busyOpens > 0) {
+    --busyOpens;
+    return busyDescriptor;
+  }
   const auto found = names.find(pathAt(directory, name));
   if (fails(LookAt) || found == names.end()) return -1;
   return openDescriptor(found->second, false);
@@ -257,6 +261,10 @@ bool VirtualFileSystem::mayWrite(int directory, const char* name) {
 
 int VirtualFileSystem::openExisting(int directory, const char* name, bool wait) {
   if (wait) mustNotWait();
+  if (!wait && busyOpens > 0) {
+    --busyOpens;
+    return busyDescriptor;
+  }
   const auto found = names.find(pathAt(directory, name));
   if (fails(OpenExisting) || found == names.end() ||
       (files.at(found->second).permissions & 0200U) == 0) {

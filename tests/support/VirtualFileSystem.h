@@ -102,6 +102,7 @@ class VirtualFileSystem final : public FileSystem, public ProcessControl {
   std::size_t longestName = 255;
   std::size_t busyPlacings = 0;  // placings that find the target busy first
   std::size_t busyLocks = 0;     // tries for a lock that find it taken first
+  std::size_t busyOpens = 0;     // opens without waiting that find a lease first
   std::vector<std::string> mountPoints;
 
   // FileSystem.
