@@ -587,7 +587,7 @@ class PosixProcess final : public ProcessControl {
   // Released by going back to the mask the program started with, so that a
   // signal blocked by whoever started it is never let through.
   void holdInterruptions(bool hold) override {
-    const sigset_t held = terminatingSignals();
+    static const sigset_t held = terminatingSignals();
     ::sigprocmask(hold ? SIG_BLOCK : SIG_SETMASK, hold ? &held : &startMask(), nullptr);
   }
 };
