@@ -321,17 +321,17 @@ TEST_F(WindowsEndToEnd, ADeviceNameNeverBecomesAFile) {
   ProgramRunOptions quick;
   quick.timeLimitSeconds = 20;
   const std::string ran = std::string("\n").append(banner()).append("\n");
-  for (const std::string device : {"CON", "con.tap", "PRN", "LPT1.tap", "CONOUT$", "NUL",
-                                   "nul.txt. .", "Prn ", "lpt9.tap", "sub\\NUL", "sub\\Con.tap",
-                                   "sub\\prn.tap"}) {
+  for (const std::string device :
+       {"CON", "con.tap", "PRN", "LPT1.tap", "CONOUT$", "NUL", "nul.txt. .", "Prn ", "lpt9.tap",
+        "sub\\NUL", "sub\\Con.tap", "sub\\prn.tap"}) {
     SCOPED_TRACE(device);
     const ProgramResult result = run({"-r", "in.bin", device}, quick);
     if (device.ends_with("NUL")) {
       EXPECT_EQ(result.status, 0);
     }
     const bool written = result.status == 0 && result.out == ran;
-    const bool refused = result.status == 1 &&
-                         (result.out == ran + errorCreate || result.out == ran + errorWrite);
+    const bool refused =
+        result.status == 1 && (result.out == ran + errorCreate || result.out == ran + errorWrite);
     EXPECT_TRUE(written || refused) << result.status << ": " << result.out;
   }
   EXPECT_EQ(namesIn("."), (std::set<std::string>{"in.bin", "sub"}));
