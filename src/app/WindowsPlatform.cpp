@@ -20,6 +20,7 @@
 
 #include "app/FileSystem.h"
 #include "app/Platform.h"
+#include "app/ProcessControl.h"
 
 // Exported by ntdll.dll but not declared in winternl.h: case is folded as
 // the file systems fold it.
@@ -68,6 +69,27 @@ const char* lastComponent(const char* path) {
 // The stream part of a path (":s" in x.tap:s), or null.
 const char* streamPart(const char* path) {
   return isPipePath(path) ? nullptr : std::strchr(lastComponent(path), ':');
+}
+
+// Whether the last component of path is one of the names that Windows takes
+// for a device in any folder: CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9,
+// CONIN$ and CONOUT$, in any case, whatever follows a dot or a colon, and
+// with blanks before that. Decided here rather than asked of the system,
+// whose answer differs between versions (and Wine): such a name is never
+// created as a file. COM and LPT with a superscript digit are left out; no
+// program could create a file of that name through the system anyway.
+bool namesDevice(const char* path) {
+  const char* last = lastComponent(path);
+  std::size_t length = std::strcspn(last, ".:");
+  while (length > 0 && last[length - 1] == ' ') --length;
+  const auto is = [&](const char* device) {
+    return std::strlen(device) == length && ::_strnicmp(last, device, length) == 0;
+  };
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (is(device)) return true;
+  }
+  const bool numbered = length == 4 && last[3] >= '1' && last[3] <= '9';
+  return numbered && (::_strnicmp(last, "COM", 3) == 0 || ::_strnicmp(last, "LPT", 3) == 0);
 }
 
 // FNV-1a, one 16-bit unit at a time.
@@ -215,6 +237,38 @@ bool removeAt(HANDLE directory, const char* name, const FileIdentity& identity) 
   return removed;
 }
 
+// Opens the file name in the folder open at directory without following a
+// link there, and tells its attributes. A link (any name surrogate) is
+// refused; another kind of reparse point (a file kept in the cloud, say) is
+// opened through its filter, if that leads to the same file.
+HANDLE openUnfollowed(HANDLE directory, const char* name, ACCESS_MASK access, DWORD& attributes) {
+  const auto open = [&](ULONG options) {
+    return openAt(directory, name, access | FILE_READ_ATTRIBUTES, shareAll, FILE_OPEN,
+                  FILE_NON_DIRECTORY_FILE | options);
+  };
+  HANDLE handle = open(FILE_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return handle;
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  const bool looked =
+      ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) != 0;
+  attributes = tag.FileAttributes;
+  const bool reparse = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (!looked || (reparse && IsReparseTagNameSurrogate(tag.ReparseTag))) {
+    ::CloseHandle(handle);
+    ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!reparse) return handle;
+  const HANDLE through = open(0);
+  FileIdentity marked;
+  FileIdentity opened;
+  const bool same = through != INVALID_HANDLE_VALUE && describe(handle, marked) &&
+                    describe(through, opened) && opened.isSameFileAs(marked);
+  ::CloseHandle(handle);
+  if (!same && through != INVALID_HANDLE_VALUE) ::CloseHandle(through);
+  return same ? through : INVALID_HANDLE_VALUE;
+}
+
 // Renames the file open at handle to name in the folder open at directory,
 // replacing what has that name. SetFileInformationByHandle would pass the
 // same request on unchanged on Windows, but Wine turns the name into a whole
@@ -338,6 +392,58 @@ bool fitsVolume(HANDLE directory, const char* name) {
   return widen(name, wide) && std::wcslen(wide.data()) <= longest;
 }
 
+// What a replacement keeps of the file it replaces, read through a handle
+// that is closed again at once.
+struct FileLook {
+  bool taken = false;
+  FileIdentity identity;
+  // Whether the volume keeps security settings at all.
+  bool secured = true;
+  // The owner, the group, and the access list where the file has one of its
+  // own (not only what its folder hands down, which a new file there gets
+  // anyway); null when they could not be read.
+  PSECURITY_DESCRIPTOR security = nullptr;
+  SECURITY_INFORMATION kept = 0;
+
+  bool take(HANDLE handle) {
+    taken = true;
+    DWORD volumeFlags = 0;
+    secured = !::GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &volumeFlags,
+                                               nullptr, 0) ||
+              (volumeFlags & FILE_PERSISTENT_ACLS) != 0;
+    constexpr SECURITY_INFORMATION parts =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    PACL list = nullptr;
+    if (secured && ::GetSecurityInfo(handle, SE_FILE_OBJECT, parts, nullptr, nullptr, &list,
+                                     nullptr, &security) == ERROR_SUCCESS) {
+      kept = hasOwnAccessList(security, list) ? parts : parts & ~DACL_SECURITY_INFORMATION;
+    }
+    return describe(handle, identity);
+  }
+
+  void release() {
+    if (security != nullptr) ::LocalFree(security);
+    *this = FileLook{};
+  }
+};
+
+// The path that an existing file finally has, links followed, or, for one
+// that cannot be opened or has no such path, the path as given.
+void takeFinalPath(const char* path, PathBuffer& target) {
+  target.assign(path);
+  const HANDLE handle =
+      openPath(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  if (handle == INVALID_HANDLE_VALUE) return;
+  WidePath wide;
+  const DWORD length =
+      ::GetFinalPathNameByHandleW(handle, wide.data(), static_cast<DWORD>(wide.size()), 0);
+  ::CloseHandle(handle);
+  if (length > 0 && length < wide.size()) {
+    PathBuffer found;
+    if (narrow(wide.data(), found.text.data(), PathBuffer::capacity)) target = found;
+  }
+}
+
 class WindowsFileSystem final : public FileSystem {
  public:
   int openInput(const char* path) override {
@@ -345,6 +451,10 @@ class WindowsFileSystem final : public FileSystem {
   }
 
   bool identify(int descriptor, FileIdentity& identity) override {
+    if (descriptor == lookDescriptor && look.taken) {
+      identity = look.identity;
+      return true;
+    }
     if (!describe(handleOf(descriptor), identity)) return false;
     if (isStream(descriptor))
       markStream(identity, slots[static_cast<std::size_t>(descriptor)].streamTag);
@@ -391,106 +501,19 @@ class WindowsFileSystem final : public FileSystem {
     return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
   }
 
-  // No file name here stands for a handle the program holds.
-  bool namesDescriptor(const char* /*path*/, int& held) override {
-    held = -1;
-    return false;
+  // Pipes, streams and devices are names the system resolves itself, never
+  // files of a folder that could be replaced.
+  bool namesSpecialFile(const char* path) override {
+    return isPipePath(path) || streamPart(path) != nullptr || namesDevice(path);
   }
 
-  int duplicate(int /*held*/) override { return -1; }
-
-  bool resolve(const char* path, PathBuffer& resolved) override {
-    const HANDLE handle =
-        openPath(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    WidePath wide;
-    const DWORD length =
-        ::GetFinalPathNameByHandleW(handle, wide.data(), static_cast<DWORD>(wide.size()), 0);
-    ::CloseHandle(handle);
-    if (length == 0 || length >= wide.size()) {
-      // Without a final name the path as given still names the file.
-      return resolved.assign(path);
-    }
-    return narrow(wide.data(), resolved.text.data(), PathBuffer::capacity);
-  }
-
-  // The folder keeps its separator: C:\ is the root, C: the drive's current
-  // folder. A name the volume would refuse is refused before anything is
-  // written.
-  int openDirectoryOf(const char* path, PathBuffer& name) override {
-    const char* last = lastComponent(path);
-    PathBuffer folder;
-    if (!takeLastName(path, last, name) || !folder.assign(last == path ? "." : path)) return -1;
-    if (last != path) folder.text[static_cast<std::size_t>(last - path)] = '\0';
-    const HANDLE handle =
-        openPath(folder.c_str(), FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-    FileIdentity identity;
-    if (handle != INVALID_HANDLE_VALUE &&
-        (!describe(handle, identity) || identity.kind != FileKind::Directory ||
-         !fitsVolume(handle, name.c_str()))) {
-      ::CloseHandle(handle);
-      return -1;
-    }
-    return adopt(handle);
-  }
-
-  // Anything that cannot be looked at, for a reason other than not being
-  // there, counts as taken.
-  bool existsAt(int directory, const char* name) override {
-    const HANDLE handle = openAt(handleOf(directory), name, FILE_READ_ATTRIBUTES, shareAll,
-                                 FILE_OPEN, FILE_OPEN_REPARSE_POINT);
-    if (handle != INVALID_HANDLE_VALUE) {
-      ::CloseHandle(handle);
-      return true;
-    }
-    const DWORD error = ::GetLastError();
-    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
-  }
-
-  // Its security settings are read too, for a replacement to keep; a user
-  // who may write the file but not read them still writes it, in place. A
-  // link at the name is refused; another kind of reparse point (a file kept
-  // in the cloud, say) is opened through its filter, if it is the same file.
-  // The read-only attribute binds every user, but Wine run by root opens such
-  // a file for writing all the same; refused here, it is refused everywhere.
-  int openExisting(int directory, const char* name, bool /*wait*/) override {
-    constexpr ACCESS_MASK writing = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
-    const HANDLE folder = handleOf(directory);
-    const auto open = [&](ACCESS_MASK access, ULONG options) {
-      return openAt(folder, name, access, shareAll, FILE_OPEN, FILE_NON_DIRECTORY_FILE | options);
-    };
-    ACCESS_MASK access = writing | READ_CONTROL;
-    HANDLE handle = open(access, FILE_OPEN_REPARSE_POINT);
-    if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
-      access = writing;
-      handle = open(access, FILE_OPEN_REPARSE_POINT);
-    }
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (handle == INVALID_HANDLE_VALUE ||
-        !::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
-        (tag.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ||
-        ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-         IsReparseTagNameSurrogate(tag.ReparseTag))) {
-      if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
-      return -1;
-    }
-    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      const HANDLE through = open(access, 0);
-      FileIdentity looked;
-      FileIdentity opened;
-      const bool same = through != INVALID_HANDLE_VALUE && describe(handle, looked) &&
-                        describe(through, opened) && opened.isSameFileAs(looked);
-      ::CloseHandle(handle);
-      if (!same && through != INVALID_HANDLE_VALUE) ::CloseHandle(through);
-      handle = same ? through : INVALID_HANDLE_VALUE;
-    }
-    return adopt(handle);
-  }
-
-  // A stream is emptied and written where it is, created if need be.
+  // A stream is emptied and written where it is, created if need be; a
+  // device is only ever opened, even with a stream part.
   int openSpecial(const char* path) override {
     const char* stream = streamPart(path);
-    if (stream == nullptr) return adopt(openPath(path, GENERIC_WRITE, OPEN_EXISTING));
+    if (stream == nullptr || namesDevice(path)) {
+      return adopt(openPath(path, GENERIC_WRITE, OPEN_EXISTING));
+    }
     constexpr DWORD access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
     HANDLE handle = openPath(path, access, OPEN_EXISTING);
     if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
@@ -507,15 +530,120 @@ class WindowsFileSystem final : public FileSystem {
     return descriptor;
   }
 
-  // Locks are per handle and bind every other handle, the same program's too.
-  bool lock(int descriptor) override {
-    OVERLAPPED whole{};
-    if (::LockFileEx(handleOf(descriptor), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD,
-                     &whole)) {
-      return true;
+  // No file name here stands for a handle the program holds. An existing
+  // file is reached through the folder of its final path, links followed;
+  // a new one through the folder the path names. The folder keeps its
+  // separator: C:\ is the root, C: the drive's current folder. A name the
+  // volume would refuse is refused before anything is written.
+  int openDirectoryOf(const char* path, PathBuffer& name, int& held) override {
+    held = -1;
+    PathBuffer target;
+    takeFinalPath(path, target);
+    const char* last = lastComponent(target.c_str());
+    PathBuffer folder;
+    if (!takeLastName(target.c_str(), last, name) ||
+        !folder.assign(last == target.c_str() ? "." : target.c_str())) {
+      return -1;
     }
-    const DWORD error = ::GetLastError();
-    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
+    if (last != target.c_str()) folder.text[static_cast<std::size_t>(last - target.c_str())] = '\0';
+    const HANDLE handle =
+        openPath(folder.c_str(), FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    FileIdentity identity;
+    if (handle != INVALID_HANDLE_VALUE &&
+        (!describe(handle, identity) || identity.kind != FileKind::Directory ||
+         !fitsVolume(handle, name.c_str()))) {
+      ::CloseHandle(handle);
+      return -1;
+    }
+    return adopt(handle);
+  }
+
+  int duplicate(int /*held*/) override { return -1; }
+
+  // Anything that cannot be looked at, for a reason other than not being
+  // there, counts as there, of no known kind.
+  bool identifyAt(int directory, const char* name, FileIdentity& identity) override {
+    identity = FileIdentity{};
+    const HANDLE handle = openAt(handleOf(directory), name, FILE_READ_ATTRIBUTES, shareAll,
+                                 FILE_OPEN, FILE_OPEN_REPARSE_POINT);
+    if (handle == INVALID_HANDLE_VALUE) {
+      const DWORD error = ::GetLastError();
+      return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    }
+    if (!describe(handle, identity)) identity = FileIdentity{};
+    ::CloseHandle(handle);
+    return true;
+  }
+
+  // What a replacement keeps is read at once and the file closed again: no
+  // file can be renamed over one that is open, whatever the handle shares.
+  // A file whose security settings this user may not read is looked at all
+  // the same, and then written in place.
+  int lookAt(int directory, const char* name) override {
+    DWORD attributes = 0;
+    const HANDLE folder = handleOf(directory);
+    HANDLE handle = openUnfollowed(folder, name, READ_CONTROL, attributes);
+    if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
+      handle = openUnfollowed(folder, name, 0, attributes);
+    }
+    if (handle == INVALID_HANDLE_VALUE || look.taken) {
+      if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
+      return -1;
+    }
+    const bool described = look.take(handle);
+    ::CloseHandle(handle);
+    if (!described) {
+      look.release();
+      return -1;
+    }
+    return lookDescriptor;
+  }
+
+  // The read-only attribute binds every user, but Wine run by root opens such
+  // a file for writing all the same; refused here, it is refused everywhere.
+  // Otherwise the file is opened for writing and closed at once: that changes
+  // nothing, and Windows tells no watcher of a file that was only opened.
+  bool mayWrite(int directory, const char* name) override {
+    DWORD attributes = 0;
+    const HANDLE folder = handleOf(directory);
+    const HANDLE looked = openUnfollowed(folder, name, 0, attributes);
+    if (looked == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(looked);
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return false;
+    const HANDLE tried = openUnfollowed(folder, name, GENERIC_WRITE, attributes);
+    if (tried == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(tried);
+    return true;
+  }
+
+  // Nothing here waits: a file is opened or refused at once.
+  int openExisting(int directory, const char* name, bool /*wait*/) override {
+    DWORD attributes = 0;
+    const HANDLE handle = openUnfollowed(handleOf(directory), name, GENERIC_WRITE, attributes);
+    if (handle != INVALID_HANDLE_VALUE && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      ::CloseHandle(handle);
+      return -1;
+    }
+    return adopt(handle);
+  }
+
+  // Locks are per handle and bind every other handle, the same program's too.
+  Locking tryLock(int descriptor) override {
+    OVERLAPPED whole{};
+    if (::LockFileEx(handleOf(descriptor), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                     MAXDWORD, MAXDWORD, &whole)) {
+      return Locking::Locked;
+    }
+    switch (::GetLastError()) {
+      case ERROR_LOCK_VIOLATION:
+      case ERROR_IO_PENDING:
+        return Locking::Busy;
+      case ERROR_NOT_SUPPORTED:
+      case ERROR_INVALID_FUNCTION:
+        return Locking::Locked;
+      default:
+        return Locking::Failed;
+    }
   }
 
   // Shared with nobody, so that no other process can open it before it is
@@ -546,38 +674,29 @@ class WindowsFileSystem final : public FileSystem {
     return -1;
   }
 
-  // The owner and group, and the access list where the file has one of its
-  // own, set exactly as they were. A volume without security settings has
-  // none to keep.
-  bool copyOwner(int descriptor, int original) override {
-    const HANDLE from = handleOf(original);
-    DWORD volumeFlags = 0;
-    if (::GetVolumeInformationByHandleW(from, nullptr, 0, nullptr, nullptr, &volumeFlags, nullptr,
-                                        0) &&
-        (volumeFlags & FILE_PERSISTENT_ACLS) == 0) {
-      return true;
-    }
-    PSECURITY_DESCRIPTOR security = nullptr;
-    PACL list = nullptr;
-    constexpr SECURITY_INFORMATION parts =
-        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (::GetSecurityInfo(from, SE_FILE_OBJECT, parts, nullptr, nullptr, &list, nullptr,
-                          &security) != ERROR_SUCCESS) {
-      return false;
-    }
-    const SECURITY_INFORMATION kept =
-        hasOwnAccessList(security, list) ? parts : parts & ~DACL_SECURITY_INFORMATION;
-    const bool copied = ::SetKernelObjectSecurity(handleOf(descriptor), kept, security) != 0;
-    ::LocalFree(security);
-    return copied;
+  // Nobody else may read or write it until it is complete; deleting it is
+  // shared, so that an interruption can remove it by its name.
+  int createNew(int directory, const char* name) override {
+    return adopt(openAt(handleOf(directory), name, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_DELETE, FILE_CREATE, FILE_NON_DIRECTORY_FILE));
   }
 
-  // The archive attribute marks a file changed, as it marks any new one.
-  bool setFinalPermissions(int descriptor, int /*directory*/,
-                           const FileIdentity* replaced) override {
+  // The security settings the look read, set exactly as they were. A volume
+  // without security settings has none to keep.
+  bool copyOwner(int descriptor, int original) override {
+    if (original != lookDescriptor || !look.taken) return false;
+    if (!look.secured) return true;
+    return look.security != nullptr &&
+           ::SetKernelObjectSecurity(handleOf(descriptor), look.kept, look.security) != 0;
+  }
+
+  // The archive attribute marks a file changed, as it marks any new one; a
+  // new file keeps none of the others.
+  bool setFinalPermissions(int descriptor, int /*directory*/, int original) override {
+    if (original >= 0 && (original != lookDescriptor || !look.taken)) return false;
+    const DWORD replaced = original >= 0 ? look.identity.attributes : 0;
     FILE_BASIC_INFO basic{};  // Times of zero are left as they are.
-    basic.FileAttributes =
-        FILE_ATTRIBUTE_ARCHIVE | (replaced != nullptr ? replaced->attributes & keptAttributes : 0);
+    basic.FileAttributes = FILE_ATTRIBUTE_ARCHIVE | (replaced & keptAttributes);
     return ::SetFileInformationByHandle(handleOf(descriptor), FileBasicInfo, &basic,
                                         sizeof basic) != 0;
   }
@@ -592,6 +711,10 @@ class WindowsFileSystem final : public FileSystem {
   }
 
   bool close(int descriptor) override {
+    if (descriptor == lookDescriptor && look.taken) {
+      look.release();
+      return true;
+    }
     const HANDLE handle = handleOf(descriptor);
     if (handle == INVALID_HANDLE_VALUE) return false;
     slots[static_cast<std::size_t>(descriptor)] = Slot{};
@@ -600,7 +723,8 @@ class WindowsFileSystem final : public FileSystem {
 
   // What another process holding the name open causes, a virus scanner, an
   // indexer or a sync client, is Busy: the tape waits, still open, for the
-  // next try.
+  // next try. Nothing is Refused: no Windows folder takes a new file but
+  // refuses to let it be renamed.
   Placing putInPlace(int descriptor, int directory, const char* from, const FileIdentity& identity,
                      const char* to) override {
     const DWORD error = renameAt(handleOf(descriptor), handleOf(directory), to);
@@ -613,39 +737,17 @@ class WindowsFileSystem final : public FileSystem {
     return Placing::Failed;
   }
 
-  // Deleted through its own handle: nobody else can open it, and a handle
-  // opened afresh might meet a scanner's.
-  void discardTemporary(int descriptor, int directory, const char* name,
-                        const FileIdentity& identity) override {
-    const bool deleted = descriptor >= 0 && deleteThrough(handleOf(descriptor));
-    if (descriptor >= 0) close(descriptor);
-    if (!deleted) removeAt(handleOf(directory), name, identity);
-  }
+  // A temporary file is shared with nobody, so it is deleted through its own
+  // handle: a handle opened afresh might also meet a scanner's.
+  bool removeOpen(int descriptor) override { return deleteThrough(handleOf(descriptor)); }
 
   bool removeIfSame(int directory, const char* name, const FileIdentity& identity) override {
     return removeAt(handleOf(directory), name, identity);
   }
 
-  // Forty of these outlast a scanner's look at a new file.
-  void pauseBriefly() override { ::Sleep(50); }
-
-  void guardPartialOutput(const PartialOutput* partial) override {
-    ::InterlockedExchange(&cleanupArmed, 0);
-    if (partial == nullptr || !cleanup.name.assign(partial->name)) return;
-    cleanup.directory = handleOf(partial->directory);
-    cleanup.identity = partial->identity;
-    cleanup.handle = handleOf(partial->descriptor);
-    cleanup.truncateFirst = partial->truncateFirst;
-    cleanup.removeName = partial->removeName;
-    ::InterlockedExchange(&cleanupArmed, 1);
-  }
-
-  void holdInterruptions(bool hold) override {
-    if (hold) {
-      ::AcquireSRWLockExclusive(&interruptionHold);
-    } else {
-      ::ReleaseSRWLockExclusive(&interruptionHold);
-    }
+  HANDLE handleOf(int descriptor) const {
+    const auto slot = static_cast<std::size_t>(descriptor);
+    return descriptor >= 0 && slot < handleSlots ? slots[slot].handle : INVALID_HANDLE_VALUE;
   }
 
  private:
@@ -658,6 +760,8 @@ class WindowsFileSystem final : public FileSystem {
   // A conversion holds at most three handles at once: the output's folder,
   // the file it replaces and the new one.
   static constexpr std::size_t handleSlots = 8;
+  // The one look a conversion takes, past the handles.
+  static constexpr int lookDescriptor = static_cast<int>(handleSlots);
 
   int adopt(HANDLE handle) {
     if (handle == INVALID_HANDLE_VALUE) return -1;
@@ -671,23 +775,54 @@ class WindowsFileSystem final : public FileSystem {
     return -1;
   }
 
-  HANDLE handleOf(int descriptor) const {
-    const auto slot = static_cast<std::size_t>(descriptor);
-    return descriptor >= 0 && slot < handleSlots ? slots[slot].handle : INVALID_HANDLE_VALUE;
-  }
-
   bool isStream(int descriptor) const {
     return handleOf(descriptor) != INVALID_HANDLE_VALUE &&
            slots[static_cast<std::size_t>(descriptor)].stream;
   }
 
   std::array<Slot, handleSlots> slots{};
+  FileLook look;
+};
+
+WindowsFileSystem& windowsFileSystem() {
+  static WindowsFileSystem instance;
+  return instance;
+}
+
+// Its descriptors are those of the file system, whose handles the clean-up
+// takes.
+class WindowsProcess final : public ProcessControl {
+ public:
+  // Forty of these outlast a scanner's look at a new file.
+  void pauseBriefly() override { ::Sleep(50); }
+
+  void guardPartialOutput(const PartialOutput* partial) override {
+    ::InterlockedExchange(&cleanupArmed, 0);
+    if (partial == nullptr || !cleanup.name.assign(partial->name)) return;
+    const WindowsFileSystem& files = windowsFileSystem();
+    cleanup.directory = files.handleOf(partial->directory);
+    cleanup.identity = partial->identity;
+    cleanup.handle = files.handleOf(partial->descriptor);
+    cleanup.truncateFirst = partial->truncateFirst;
+    cleanup.removeName = partial->removeName;
+    ::InterlockedExchange(&cleanupArmed, 1);
+  }
+
+  void holdInterruptions(bool hold) override {
+    if (hold) {
+      ::AcquireSRWLockExclusive(&interruptionHold);
+    } else {
+      ::ReleaseSRWLockExclusive(&interruptionHold);
+    }
+  }
 };
 
 }  // namespace
 
-FileSystem& systemFileSystem() {
-  static WindowsFileSystem instance;
+FileSystem& systemFileSystem() { return windowsFileSystem(); }
+
+ProcessControl& systemProcess() {
+  static WindowsProcess instance;
   return instance;
 }
 

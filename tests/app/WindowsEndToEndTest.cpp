@@ -1,7 +1,7 @@
 // End-to-end runs of what only Windows has: UTF-16 paths and arguments,
 // either separator, names without case, long paths, files held open or locked
 // by another process, the read-only, hidden and system attributes, access
-// lists, streams, the NUL device and named pipes.
+// lists, streams, device names and named pipes.
 #include <windows.h>
 // Must come after windows.h.
 #include <aclapi.h>
@@ -304,6 +304,45 @@ TEST_F(WindowsEndToEnd, TheNullDeviceIsAnInputAndAnOutput) {
   EXPECT_EQ(namesIn("."), std::set<std::string>{"in.bin"});
   expectRun(run({"NUL", "out.tap"}), 0, "");
   EXPECT_EQ(tape(), (Bytes{0x02, 0x00, 0xFF, 0xFF}));
+}
+
+// A device name is the device in any folder, whatever its case, extension,
+// trailing dots or blanks: never a file made or replaced. A device that
+// cannot be written here (no console, no printer) fails the run like any
+// output that cannot be opened. Only \\?\ makes a file of such a name, which
+// is left as it is. No serial port is named: Wine puts COM1 (and AUX) on the
+// machine's first serial line, which may be its console.
+TEST_F(WindowsEndToEnd, ADeviceNameNeverBecomesAFile) {
+  input({1, 2, 3});
+  fs::create_directory(pathOf(dir / "sub"));
+  const std::wstring prefixed = L"\\\\?\\" + fs::path(dir.path()).make_preferred().wstring();
+  const std::string literal = utf8Of(prefixed + L"\\sub\\prn.tap");
+  writeFile(literal, earlierTape);
+  ProgramRunOptions quick;
+  quick.timeLimitSeconds = 20;
+  const std::string ran = std::string("\n").append(banner()).append("\n");
+  for (const std::string device :
+       {"CON", "con.tap", "PRN", "LPT1.tap", "CONOUT$", "NUL", "nul.txt. .", "Prn ", "lpt9.tap",
+        "sub\\NUL", "sub\\Con.tap", "sub\\prn.tap"}) {
+    SCOPED_TRACE(device);
+    const ProgramResult result = run({"-r", "in.bin", device}, quick);
+    if (device.ends_with("NUL")) {
+      EXPECT_EQ(result.status, 0);
+    }
+    const bool written = result.status == 0 && result.out == ran;
+    const bool refused =
+        result.status == 1 && (result.out == ran + errorCreate || result.out == ran + errorWrite);
+    EXPECT_TRUE(written || refused) << result.status << ": " << result.out;
+  }
+  EXPECT_EQ(namesIn("."), (std::set<std::string>{"in.bin", "sub"}));
+  EXPECT_EQ(namesIn("sub"), std::set<std::string>{"prn.tap"});
+  EXPECT_EQ(readFile(literal), earlierTape);
+  // Through \\?\ here: by these names alone the clean-up would meet devices.
+  for (const char* folder : {"", "sub\\"}) {
+    for (const std::string& name : namesIn(folder)) {
+      ::DeleteFileW((prefixed + L"\\" + pathOf(folder + name).wstring()).c_str());
+    }
+  }
 }
 
 // Like a FIFO elsewhere, a named pipe is written in place; looking at it
