@@ -267,6 +267,9 @@ Placing OutputFile::commit() {
     abandon();
     return Placing::Failed;
   }
+  // Nothing may hold the old file open while it is replaced: Windows refuses
+  // to rename over an open file.
+  closeOriginal();
   Placing placed = Placing::Done;
   if (placement == Placement::Replacing) {
     placed = putInPlace();
@@ -279,7 +282,6 @@ Placing OutputFile::commit() {
   descriptor = -1;
   placement = Placement::None;
   created = false;
-  closeOriginal();
   return placed;
 }
 
