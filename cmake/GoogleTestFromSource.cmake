@@ -1,5 +1,6 @@
-# Debian has no GoogleTest built for MinGW: build it from the sources of the
-# `googletest` package, statically, as part of the Windows build.
+# Debian has no GoogleTest built for MinGW or for the CPUs of the Linux cross
+# builds: build it from the sources of the `googletest` package, statically,
+# as part of the cross build.
 set(REELMAKE_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
 if(NOT EXISTS ${REELMAKE_GTEST_SOURCE_DIR}/CMakeLists.txt)
   message(FATAL_ERROR "No GoogleTest sources in ${REELMAKE_GTEST_SOURCE_DIR}: "

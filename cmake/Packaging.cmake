@@ -20,6 +20,9 @@ set(CPACK_PACKAGE_CONTACT "The reelmake developers <reelmake@users.noreply.inval
 # A package's folder: the top of the tarball and of the zip.
 if(WIN32)
   set(CPACK_SYSTEM_NAME windows-${CMAKE_SYSTEM_PROCESSOR})
+elseif(REELMAKE_CPU_NAME)
+  # A cross build's (cmake/linux-*.cmake), named as its users call the CPU.
+  set(CPACK_SYSTEM_NAME linux-${REELMAKE_CPU_NAME})
 else()
   set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
 endif()
@@ -146,6 +149,10 @@ elseif(REELMAKE_DEBIAN_PACKAGE)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # A cross build's (cmake/linux-*.cmake): not the build machine's.
+  if(REELMAKE_DEBIAN_ARCH)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${REELMAKE_DEBIAN_ARCH})
+  endif()
 else()
   # reelmake-VERSION-linux-ARCH.tar.gz: a folder with its README, bin/,
   # share/man/ and share/doc/, to use where it is or to copy into a prefix.

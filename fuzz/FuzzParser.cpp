@@ -163,7 +163,8 @@ class ParseCase {
 struct ParseRun {
   explicit ParseRun(const ParseCase& parseCase)
       : stats(parseCase.table, parseCase.count, parseCase.vector),
-        byIndex(std::make_unique<ParsedOption[]>(stats.indexCapacity)),
+        byIndex(std::make_unique<ParsedOption[]>(
+            option::indexArrayLength(stats.indexCapacity).value())),
         buffer(std::make_unique<ParsedOption[]>(stats.occurrenceCapacity)),
         parser(parseCase.table, parseCase.count, parseCase.vector, byIndex.get(), buffer.get()) {}
 

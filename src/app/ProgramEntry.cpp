@@ -1,6 +1,7 @@
 #include "app/ProgramEntry.h"
 
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string_view>
 
@@ -145,7 +146,12 @@ int programEntry(int argumentCount, const char* const* argumentVector, FileSyste
   const char* const* arguments = argumentCount > 0 ? argumentVector + 1 : argumentVector;
 
   const option::Stats stats(usageTable, count, arguments);
-  const auto optionsByIndex = std::make_unique<option::ParsedOption[]>(stats.indexCapacity);
+  // A table this machine cannot hold fails as a parse does.
+  const std::optional<std::size_t> indexLength = option::indexArrayLength(stats.indexCapacity);
+  if (!indexLength) {
+    return 1;
+  }
+  const auto optionsByIndex = std::make_unique<option::ParsedOption[]>(*indexLength);
   const auto occurrences = std::make_unique<option::ParsedOption[]>(stats.occurrenceCapacity);
   const option::Parser parser(usageTable, count, arguments, optionsByIndex.get(),
                               occurrences.get());

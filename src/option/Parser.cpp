@@ -234,6 +234,16 @@ Stats::Stats(const OptionSpec* table, std::int32_t count, const char* const* vec
   parseArguments(table, count, vector, counting, false);
 }
 
+std::optional<std::size_t> indexArrayLength(std::uint64_t indexCapacity) noexcept {
+  // No object may be larger than ptrdiff_t counts bytes.
+  constexpr std::uint64_t largest =
+      std::uint64_t{std::numeric_limits<std::ptrdiff_t>::max()} / sizeof(ParsedOption);
+  if (indexCapacity > largest) {
+    return std::nullopt;
+  }
+  return static_cast<std::size_t>(indexCapacity);
+}
+
 Parser::Parser(const OptionSpec* table, std::int32_t count, const char* const* vector,
                ParsedOption* optionsByIndex, ParsedOption* occurrences) noexcept {
   // Records already stored by an earlier pass over the same arrays are kept:

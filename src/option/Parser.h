@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "option/OptionSpec.h"
 #include "option/ParsedOption.h"
@@ -62,6 +64,12 @@ struct Stats {
 
   Stats(const OptionSpec* table, std::int32_t count, const char* const* vector) noexcept;
 };
+
+// The index capacity as the length of the options-by-index array on this
+// machine, or nothing when no array that long fits in its memory. On a 32-bit
+// machine the largest indices need more elements than size_t counts: a length
+// narrowed to size_t would leave the array too short for the storing pass.
+std::optional<std::size_t> indexArrayLength(std::uint64_t indexCapacity) noexcept;
 
 // Storing pass: fills caller-owned arrays sized by Stats (options-by-index:
 // indexCapacity, occurrences: occurrenceCapacity, all elements empty).

@@ -67,6 +67,19 @@ TEST_F(EndToEnd, InputSizeLimitsOnRealFiles) {
   }
 }
 
+// An existing tape over 2 GiB (sparse, so it takes no room) is found and
+// replaced as any other, keeping its permissions: not taken for absent.
+TEST_F(EndToEnd, AnExistingTapeOver2GiBIsReplacedLikeAnyOther) {
+  input({1});
+  input({}, "out.tap");
+  fs::resize_file(dir / "out.tap", std::uintmax_t{3} << 30);
+  fs::permissions(dir / "out.tap", mode(0604));
+  const fs::perms before = fs::status(dir / "out.tap").permissions();
+  expectRun(run({"in.bin", "out.tap"}), 0, "");
+  EXPECT_EQ(tape(), (Bytes{0x03, 0x00, 0xFF, 0x01, 0xFE}));
+  EXPECT_EQ(fs::status(dir / "out.tap").permissions(), before);
+}
+
 // Refused before anything is written, by the platform's own look at the
 // files: a directory is no input and no output, and the same file is found
 // under another spelling, a full path or a hard link.

@@ -38,6 +38,17 @@ bool canRunAsAnotherUser() { return ::geteuid() == 0; }
     GTEST_SKIP() << "the system does not let the test trace the program";          \
   } while (false)
 
+// What qemu-user, which runs a cross build's program, cannot do. A test that
+// needs it says so and skips there; natively it runs.
+#define SKIP_UNDER_EMULATION(why)                                                \
+  do {                                                                           \
+    if (programEmulator != nullptr) GTEST_SKIP() << "not under qemu-user: " why; \
+  } while (false)
+#define NO_TRACER "it has no ptrace, so the program cannot be traced"
+#define NO_CLOSED_DESCRIPTORS                                                                     \
+  "a run with closed descriptors starts the program directly (qemu's own files would take them)," \
+  " which a foreign program survives only where binfmt_misc hands it to qemu"
+
 class PosixEndToEnd : public EndToEnd {
  protected:
   ProgramResult runAsNobody(const Arguments& arguments, ProgramRunOptions options = {}) {
@@ -337,6 +348,7 @@ TEST_F(OutputKinds, AFailedWriteLeavesNoPartialTape) {
 enum class Moment { Begun, PartWritten, InPlace };
 
 TEST_F(OutputKinds, AnInterruptionLeavesNoPartialTapeAndEndsTheProgramByItsSignal) {
+  SKIP_UNDER_EMULATION(NO_TRACER);
   std::vector<int> signals = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM,  SIGUSR1,
                               SIGUSR2, SIGPROF, SIGVTALRM, SIGXCPU, SIGRTMIN, SIGABRT};
   // The signals a fault raises are the memory checker's own business: sent
@@ -386,6 +398,7 @@ TEST_F(OutputKinds, AnInterruptionLeavesNoPartialTapeAndEndsTheProgramByItsSigna
 // Whoever started the program had it ignore the signal (nohup, say): it
 // stays ignored, and the run ends normally with the whole tape.
 TEST_F(PosixEndToEnd, ASignalIgnoredAtTheStartStaysIgnored) {
+  SKIP_UNDER_EMULATION(NO_TRACER);
   input(newData);
   input(earlierTape, "out.tap");
   fs::create_hard_link(dir / "out.tap", dir / "other.tap");
@@ -418,6 +431,7 @@ TEST_F(PosixEndToEnd, ASignalBlockedAtTheStartIsNeverLetThrough) {
 // locked: the second run waits for the first, then writes its own tape.
 // The moment is found by tracing the first run.
 TEST_F(PosixEndToEnd, ARunWhileAnotherWritesTheSameOutputLeavesOneWholeTape) {
+  SKIP_UNDER_EMULATION(NO_TRACER);
   // 1002 = 03EA bytes; the second tape is shorter, so that its length field
   // cannot pass for the first one's.
   const Bytes secondTape = join({{0xEA, 0x03, 0xFF}, Bytes(1000, 0x22), {0xFF}});
@@ -457,6 +471,7 @@ TEST_F(PosixEndToEnd, ARunWhileAnotherWritesTheSameOutputLeavesOneWholeTape) {
 // Another user swaps the output's directory for a link elsewhere while the
 // tape is written: the tape still goes to the directory that was looked at.
 TEST_F(PosixEndToEnd, ADirectorySwappedWhileWritingCannotRedirectTheTape) {
+  SKIP_UNDER_EMULATION(NO_TRACER);
   input(newData);
   fs::create_directories(dir / "c/tapes");
   fs::create_directory(dir / "elsewhere");
@@ -591,6 +606,7 @@ TEST_F(PosixEndToEnd, ANewTapeGetsTheDirectorysDefaultAccess) {
 // Another file put in the place of an output written in place is not
 // removed by the clean-up of an interruption; the output itself is emptied.
 TEST_F(PosixEndToEnd, AnInterruptionLeavesAFileThatTookTheOutputsName) {
+  SKIP_UNDER_EMULATION(NO_TRACER);
   input(newData);
   input(earlierTape, "out.tap");
   fs::create_hard_link(dir / "out.tap", dir / "other.tap");
@@ -649,6 +665,7 @@ TEST_F(PosixEndToEnd, ATapeKeepsItsOwner) {
 // closed at the start is refused as an output and as an input, under any
 // name, as cp and cat refuse it.
 TEST_F(PosixEndToEnd, ClosedStandardDescriptorsAreNeverWrittenTo) {
+  SKIP_UNDER_EMULATION(NO_CLOSED_DESCRIPTORS);
   input({1, 2, 3});
   fs::create_symlink("/dev//stderr", dir / "errors");
   const struct {
@@ -680,6 +697,7 @@ TEST_F(PosixEndToEnd, ClosedStandardDescriptorsAreNeverWrittenTo) {
 // phases, so that any two calls that resolve a name are likely to see
 // different directories in one run or another.
 TEST_F(PosixEndToEnd, TheDirectoryItStartedInCannotBeSwappedUnderIt) {
+  SKIP_UNDER_EMULATION(NO_TRACER);
   fs::create_directories(dir / "c/tapes");
   fs::create_directory(dir / "vault");
   input(newData, "c/tapes/in.bin");

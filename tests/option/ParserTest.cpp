@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -83,7 +85,8 @@ std::string parse(const OptionSpec* table, const std::string& words, std::int32_
     count = static_cast<std::int32_t>(arguments.size());
   }
   const Stats stats(table, count, vector.data());
-  const auto byIndex = std::make_unique<ParsedOption[]>(stats.indexCapacity);
+  const auto byIndex =
+      std::make_unique<ParsedOption[]>(indexArrayLength(stats.indexCapacity).value());
   const auto buffer = std::make_unique<ParsedOption[]>(stats.occurrenceCapacity);
   const Parser parser(table, count, vector.data(), byIndex.get(), buffer.get());
   // Both passes see the same arguments, so the buffer has one record to spare.
@@ -188,6 +191,18 @@ TEST(Parser, IndexCapacityIsTheLargestIndexPlusTwoEvenForTheLargestIndices) {
     };
     EXPECT_EQ(Stats(table, 0, nullptr).indexCapacity, c.capacity) << c.largestIndex;
   }
+}
+
+// A length narrowed to a 32-bit size_t would make the array too short.
+TEST(Parser, AnIndexArrayTooLargeForTheMachineHasNoLength) {
+  EXPECT_EQ(indexArrayLength(7), std::optional<std::size_t>{7});
+  // The capacity of the largest index: 2^32 + 1 elements.
+  const std::optional<std::size_t> length = indexArrayLength(0x100000001u);
+  EXPECT_EQ(length.has_value(), sizeof(std::size_t) >= sizeof(std::uint64_t));
+  if (length) {
+    EXPECT_EQ(std::uint64_t{*length}, 0x100000001u);
+  }
+  EXPECT_EQ(indexArrayLength(std::numeric_limits<std::uint64_t>::max()), std::nullopt);
 }
 
 bool lastReportErrors = false;

@@ -60,6 +60,14 @@ struct ProgramRunOptions {
 // traced to its end could not be checked for leaks by the sanitizers.
 inline constexpr int letGo = -1;
 
+// The emulator that runs a cross build's programs (qemu-user), which the
+// POSIX runs start the program through; null in a native build.
+#ifdef REELMAKE_EMULATOR
+inline constexpr const char* programEmulator = REELMAKE_EMULATOR;
+#else
+inline constexpr const char* programEmulator = nullptr;
+#endif
+
 // Runs the program with arguments (UTF-8) and waits for it; captures both
 // outputs. The status is the exit status, or 128 plus the signal that ended
 // the program; on Windows it is the exit code, and a program out of time is

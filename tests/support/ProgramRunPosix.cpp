@@ -163,10 +163,11 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
     throw std::runtime_error("cannot prepare the program's outputs");
   }
   // REELMAKE_TEST_WRAPPER names a program that runs the one under test (a
-  // memory checker, say) and gets its path and arguments. In a run with
-  // closed standard descriptors the wrapper's own files would take them:
-  // such runs are never wrapped.
-  const char* wrapper = std::getenv("REELMAKE_TEST_WRAPPER");
+  // memory checker, say) and gets its path and arguments; in a cross build
+  // the emulator does. In a run with closed standard descriptors the
+  // wrapper's own files would take them: such runs are never wrapped.
+  const char* wrapper =
+      programEmulator != nullptr ? programEmulator : std::getenv("REELMAKE_TEST_WRAPPER");
   if (wrapper != nullptr && (*wrapper == '\0' || !options.closedDescriptors.empty())) {
     wrapper = nullptr;
   }
