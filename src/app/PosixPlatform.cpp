@@ -162,33 +162,48 @@ int descriptorNumber(const char* text) {
   return std::atoi(text);
 }
 
+bool isSameFile(const struct stat& one, const struct stat& other) {
+  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+enum class Listing { Own, Other, Unknown };
+
 // Whether directory lists this program's own descriptors, under whatever
 // name or mount of the process file system it was reached (/dev/fd,
 // /proc/self/fd, /proc/PID/fd, a thread's): a pipe made just now is listed
-// there under its number, and nowhere else.
-bool isOwnDescriptorDirectory(int directory) {
+// there under its number, and nowhere else. Unknown when no pipe can be made
+// (with too many files open, say).
+Listing descriptorsListedIn(int directory) {
   constexpr decltype(statfs::f_type) processFileSystem = 0x9FA0;
   struct statfs fileSystem {};
   int probe[2] = {-1, -1};
-  if (::fstatfs(directory, &fileSystem) != 0 || fileSystem.f_type != processFileSystem ||
-      ::pipe2(probe, O_CLOEXEC) != 0) {
-    return false;
+  if (::fstatfs(directory, &fileSystem) != 0 || fileSystem.f_type != processFileSystem) {
+    return Listing::Other;
   }
+  if (::pipe2(probe, O_CLOEXEC) != 0) return Listing::Unknown;
   std::array<char, 16> number{};
   std::snprintf(number.data(), number.size(), "%d", probe[0]);
   struct stat listed {};
   struct stat made {};
   const bool own = ::fstatat(directory, number.data(), &listed, 0) == 0 &&
-                   ::fstat(probe[0], &made) == 0 && listed.st_dev == made.st_dev &&
-                   listed.st_ino == made.st_ino;
+                   ::fstat(probe[0], &made) == 0 && isSameFile(listed, made);
   ::close(probe[0]);
   ::close(probe[1]);
-  return own;
+  return own ? Listing::Own : Listing::Other;
 }
 
 bool isClosedAtStart(int descriptor) {
   return descriptor >= 0 && descriptor <= 2 &&
          (closedAtStart & (1U << static_cast<unsigned>(descriptor))) != 0;
+}
+
+// Where the system itself takes name in directory, links followed: false
+// where it would not follow them, or they lead nowhere.
+bool followedBySystem(int directory, const char* name, struct stat& target) {
+  const int probe = ::openat(directory, name, O_PATH | O_CLOEXEC);
+  const bool followed = probe >= 0 && ::fstat(probe, &target) == 0;
+  if (probe >= 0) ::close(probe);
+  return followed;
 }
 
 // Opens the directory part of path, relative to base, and copies its last
@@ -373,41 +388,40 @@ class PosixFileSystem final : public FileSystem {
 
   // The path is followed one symbolic link at a time, each relative to the
   // directory that holds it, so that no name is ever looked up twice: the
-  // directory returned is the one the last look went through.
+  // directory returned is the one the last look went through. The system
+  // follows the first link too, as it would for any program (refusing a link
+  // that another user planted in a shared directory, reaching the very file
+  // another process's descriptor is open on): what the links lead to here
+  // must be that file.
   int openDirectoryOf(const char* path, PathBuffer& name, int& held) override {
     constexpr int mostLinks = 40;
     held = -1;
     PathBuffer current;
     if (!current.assign(path)) return -1;
     int base = AT_FDCWD;
+    struct stat target {};
     for (int links = 0;; ++links) {
       const int directory = openParent(base, current.c_str(), name);
       if (base != AT_FDCWD) ::close(base);
       if (directory < 0) return -1;
       const int number = descriptorNumber(name.c_str());
-      if (number >= 0 && isOwnDescriptorDirectory(directory)) {
-        ::close(directory);
-        held = number;
-        return -1;
-      }
+      const Listing listing = number >= 0 ? descriptorsListedIn(directory) : Listing::Other;
       struct stat status {};
       const bool found = ::fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
-      if (!found || !S_ISLNK(status.st_mode)) {
+      const bool link = found && S_ISLNK(status.st_mode);
+      if (listing != Listing::Other || !link) {
         // A link that leads nowhere may be meant for a file elsewhere.
-        const bool dangling = !found && links > 0;
-        if (dangling || !fitsDirectory(directory, name.c_str())) {
+        const bool reached = links == 0 || (found && isSameFile(status, target));
+        if (listing == Listing::Own) held = number;
+        if (listing != Listing::Other || !reached || !fitsDirectory(directory, name.c_str())) {
           ::close(directory);
           return -1;
         }
         return directory;
       }
-      // The system decides whether this link may be followed at all (one that
-      // another user planted in a shared directory may not) and whether it
-      // leads anywhere; it is then followed here, one step at a time.
-      const int probe = ::openat(directory, name.c_str(), O_PATH | O_CLOEXEC);
-      if (probe >= 0) ::close(probe);
+      const bool followed = links > 0 || followedBySystem(directory, name.c_str(), target);
       const ssize_t length =
-          links < mostLinks && probe >= 0
+          links < mostLinks && followed
               ? ::readlinkat(directory, name.c_str(), current.text.data(), PathBuffer::capacity - 1)
               : -1;
       if (length <= 0 || static_cast<std::size_t>(length) >= PathBuffer::capacity - 1) {
