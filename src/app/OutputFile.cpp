@@ -54,6 +54,10 @@ bool OutputFile::open(const char* path) {
   if (!files.identifyAt(directory, name.c_str(), found)) {
     return openNewFile();
   }
+  foundKeptApart = keepsApart && found.isSameFileAs(kept);
+  if (foundKeptApart) {
+    return false;
+  }
   switch (found.kind) {
     case FileKind::Regular:
       return openExistingFile(found);

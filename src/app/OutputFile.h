@@ -40,8 +40,17 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
+  // The file that must never be written: the input, which a hard link or a
+  // file system that cannot be looked at by name may hide from a comparison
+  // of names.
+  void keepApart(const FileIdentity& input) {
+    kept = input;
+    keepsApart = true;
+  }
   // False when the output cannot be created or may not be written.
   bool open(const char* path);
+  // After open failed: whether the output is the file kept apart.
+  bool isKeptApart() const { return foundKeptApart; }
   // After open failed: whether another process kept the output locked, or
   // otherwise held it, for too long.
   bool lockedOut() const { return heldTooLong; }
@@ -87,6 +96,9 @@ class OutputFile {
   bool created = false;
   bool removeName = true;
   bool heldTooLong = false;
+  bool keepsApart = false;
+  bool foundKeptApart = false;
+  FileIdentity kept;
   // Pauses left for waiting on other processes, about ten seconds in all.
   int pausesLeft = 199;
   PathBuffer name;

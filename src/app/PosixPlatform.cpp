@@ -342,14 +342,15 @@ bool hasAttribute(int directory, const char* name, std::uint64_t attributes) {
 class PosixFileSystem final : public FileSystem {
  public:
   // A name of a standard descriptor closed at the start names no input: the
-  // null device in its place is not what the user meant.
+  // null device in its place is not what the user meant. A name that cannot
+  // be told apart from one is refused too.
   int openInput(const char* path) override {
     if (closedAtStart != 0) {
       PathBuffer name;
       int held = -1;
       const int directory = openDirectoryOf(path, name, held);
       if (directory >= 0) ::close(directory);
-      if (isClosedAtStart(held)) return -1;
+      if ((directory < 0 && held < 0) || isClosedAtStart(held)) return -1;
     }
     return retryInterrupted([&] { return ::open(path, O_RDONLY | O_CLOEXEC); });
   }

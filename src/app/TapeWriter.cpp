@@ -95,9 +95,10 @@ Failure readOpenInput(FileSystem& files, int descriptor, const FileIdentity& inp
   return failure;
 }
 
-// Reads the whole input into the working buffer at offset.
+// Reads the whole input into the working buffer at offset, and tells which
+// file it is.
 Failure loadInput(FileSystem& files, const char* inputPath, const char* outputPath,
-                  std::size_t offset, std::size_t limit, std::size_t& size) {
+                  std::size_t offset, std::size_t limit, std::size_t& size, FileIdentity& input) {
   // Compared before opening: opening a FIFO waits for its other end.
   if (isSameFile(files, inputPath, outputPath)) {
     return Failure::SameFile;
@@ -106,7 +107,6 @@ Failure loadInput(FileSystem& files, const char* inputPath, const char* outputPa
   if (descriptor < 0) {
     return Failure::CannotOpen;
   }
-  FileIdentity input;
   const Failure failure = !files.identify(descriptor, input) || input.kind == FileKind::Directory
                               ? Failure::CannotOpen
                               : readOpenInput(files, descriptor, input, offset, limit, size);
@@ -119,10 +119,14 @@ Failure loadInput(FileSystem& files, const char* inputPath, const char* outputPa
 // An output that another process kept locked exists and could not be
 // written.
 Failure writeTape(const ConversionChannels& channels, const char* outputPath,
+                  const FileIdentity& input,
                   std::initializer_list<std::span<const std::uint8_t>> pieces) {
   OutputFile output(channels.files, channels.process);
+  output.keepApart(input);
   if (!output.open(outputPath)) {
-    return output.lockedOut() ? Failure::CannotWrite : Failure::CannotCreate;
+    return output.isKeptApart() ? Failure::SameFile
+           : output.lockedOut() ? Failure::CannotWrite
+                                : Failure::CannotCreate;
   }
   return output.store({pieces.begin(), pieces.size()}) ? Failure::None : Failure::CannotWrite;
 }
@@ -167,8 +171,9 @@ std::array<std::uint8_t, 10> paddedName(const char* tapeName) {
 Failure convertWithHeader(const char* inputPath, const char* outputPath, TapeHeader header,
                           const ConversionChannels& channels) {
   std::size_t size = 0;
+  FileIdentity input;
   const Failure failure =
-      loadInput(channels.files, inputPath, outputPath, 1, largestFramedInput, size);
+      loadInput(channels.files, inputPath, outputPath, 1, largestFramedInput, size, input);
   if (failure != Failure::None) {
     return failure;
   }
@@ -179,7 +184,7 @@ Failure convertWithHeader(const char* inputPath, const char* outputPath, TapeHea
   const auto headerBlock = encodeHeaderBlock(header);
   const auto block = frameDataBlock(size);
   const auto length = lengthField(block.size());
-  return writeTape(channels, outputPath, {headerBlock, length, block});
+  return writeTape(channels, outputPath, input, {headerBlock, length, block});
 }
 
 }  // namespace
@@ -204,12 +209,13 @@ int convertHeaderless(const char* inputPath, const char* outputPath, bool raw,
   const std::size_t offset = raw ? 0 : 1;
   const std::size_t limit = raw ? largestRawInput : largestFramedInput;
   std::size_t size = 0;
-  Failure failure = loadInput(channels.files, inputPath, outputPath, offset, limit, size);
+  FileIdentity input;
+  Failure failure = loadInput(channels.files, inputPath, outputPath, offset, limit, size, input);
   if (failure == Failure::None) {
     const auto block =
         raw ? std::span<const std::uint8_t>(workingBuffer.data(), size) : frameDataBlock(size);
     const auto length = lengthField(block.size());
-    failure = writeTape(channels, outputPath, {length, block});
+    failure = writeTape(channels, outputPath, input, {length, block});
   }
   return report(failure, channels.console);
 }

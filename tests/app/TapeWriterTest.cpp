@@ -110,6 +110,8 @@ TEST(Conversion, FailuresAreReportedAndLeaveTheOutputAlone) {
       {"in.bin", "out.tap", Op::operationCount, 1, errorRead},  // shrank while read
       {"in.bin", "in.bin", Op::operationCount, 0, errorSame},
       {"in.bin", "hard.tap", Op::operationCount, 0, errorSame},
+      // Names that cannot be compared: the output found is still the input.
+      {"in.bin", "hard.tap", Op::IdentifyPath, 0, errorSame},
       {"in.bin", "kept.tap", Op::operationCount, 0, errorCreate},
       {"in.bin", "out.tap", Op::Write, 0, errorWrite},
   };
@@ -122,6 +124,7 @@ TEST(Conversion, FailuresAreReportedAndLeaveTheOutputAlone) {
     EXPECT_EQ(messages.str(), c.message) << c.input << " " << c.output;
     EXPECT_EQ(fresh.contents("out.tap"), oldTape);
     EXPECT_EQ(fresh.contents("kept.tap"), oldTape);
+    EXPECT_EQ(fresh.contents("in.bin"), (Bytes{1, 2, 3}));
     if (c.message != errorCreate && c.message != errorWrite) {
       EXPECT_EQ(fresh.calls(Op::CreateTemporary) + fresh.calls(Op::OpenSpecial), 0u);
     }
