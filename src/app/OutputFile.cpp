@@ -68,22 +68,17 @@ bool OutputFile::open(const char* path) {
   }
 }
 
-// A regular file found where a special one was looked at is not written:
-// it would be neither emptied first nor replaced.
-bool OutputFile::openSpecial(const char* path) {
-  const int opened = files.openSpecial(path);
-  FileIdentity identity;
-  if (opened >= 0 && files.identify(opened, identity) && identity.kind == FileKind::Regular) {
-    files.close(opened);
-    return false;
-  }
-  return adopt(opened);
-}
+bool OutputFile::openSpecial(const char* path) { return adoptSpecial(files.openSpecial(path)); }
 
 bool OutputFile::openSpecialHere() {
-  const int opened = files.openExisting(directory, name.c_str(), true);
+  return adoptSpecial(files.openExisting(directory, name.c_str(), true));
+}
+
+// A regular file found where a special one was looked at is not written:
+// it would be neither emptied first nor replaced.
+bool OutputFile::adoptSpecial(int opened) {
   FileIdentity identity;
-  if (opened >= 0 && (!files.identify(opened, identity) || identity.kind == FileKind::Regular)) {
+  if (opened >= 0 && files.identify(opened, identity) && identity.kind == FileKind::Regular) {
     files.close(opened);
     return false;
   }

@@ -64,6 +64,7 @@ class OutputFile {
 
   bool openSpecial(const char* path);
   bool openSpecialHere();
+  bool adoptSpecial(int opened);
   bool adopt(int opened);
   bool openNewFile();
   bool createInPlace();
